@@ -1,0 +1,1 @@
+// Keeps a layer without sources of its own buildable.
