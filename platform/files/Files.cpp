@@ -180,7 +180,16 @@ bool CreateNewFile(std::string_view path, const text::Bytes& bytes) {
   // link() fails when the name exists: an existing file is never replaced.
   std::string temp = TempPathFor(target);
   bool made = !Faulted(file_faults::Step::kRename) && link(temp.c_str(), target.c_str()) == 0;
+  bool noLinks = !made && (errno == EPERM || errno == ENOTSUP || errno == EMLINK);
   DropTemp(fd, target);
+  if (noLinks) {
+    // A file system without hard links: create the name itself, exclusively.
+    fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return false;
+    made = WriteAllAt(fd, {content}, 0, 0, file_faults::Step::kWriteTemp) && fsync(fd) == 0;
+    close(fd);
+    if (!made) unlink(target.c_str());
+  }
   if (made) SyncDirectory(DirectoryOf(target));
   return made;
 }
