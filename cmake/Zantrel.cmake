@@ -5,7 +5,9 @@
 # at run time. Only such files get the flag: C++20 <chrono> (pulled in by Qt
 # and GoogleTest) does not survive it.
 function(zantrel_gbk_sources)
-  set_source_files_properties(${ARGN} DIRECTORY ${CMAKE_SOURCE_DIR}
+  # Source properties are seen only by targets of the directory they are set
+  # in: set them for the caller's directory too, where its layer is made.
+  set_source_files_properties(${ARGN} DIRECTORY ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}
     PROPERTIES COMPILE_OPTIONS "-fexec-charset=GBK")
 endfunction()
 
