@@ -6,8 +6,11 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <deque>
 #include <future>
 #include <thread>
@@ -123,9 +126,27 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
       // A new response (after a redirect or an interim 1xx) replaces the block.
       t.headerBlock.clear();
       t.headersComplete = false;
+      t.sawLocation = false;
+      const std::size_t sp = line.find(' ');
+      t.status =
+          sp == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(sp + 1, 3)).c_str());
+    } else if (line.size() >= 9 && strncasecmp(line.data(), "location:", 9) == 0) {
+      t.sawLocation = true;
     }
     if (line.empty()) {
       t.headersComplete = true;
+      const bool interim = t.status >= 100 && t.status < 200;
+      const bool followed = t.followRedirects && t.sawLocation &&
+                            (t.status == 301 || t.status == 302 || t.status == 303 ||
+                             t.status == 307 || t.status == 308);
+      if (t.endAtHeaders && !interim && !followed) {
+        // A HEAD sent with a body is a custom request to libcurl, which would
+        // wait for the body the answer only announces: end here, successfully.
+        t.done = true;
+        t.responseBegun = true;
+        NotifyLocked(t);
+        return 0;
+      }
     } else {
       t.headerBlock.append(line);
       t.headerBlock.append("\r\n");
@@ -353,17 +374,17 @@ struct CurlPool::Impl {
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_PREREQFUNCTION, &OnConnected);
     set(CURLOPT_PREREQDATA, &t);
-    const bool head = t.verb == "HEAD";
-    if (head) set(CURLOPT_NOBODY, 1L);  // before the body: keeps "no response body"
     if (t.hasBody) {
       set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
       set(CURLOPT_POSTFIELDS, t.body.data());
+      if (t.verb != "POST") set(CURLOPT_CUSTOMREQUEST, t.verb.c_str());
     } else if (t.verb == "GET") {
       set(CURLOPT_HTTPGET, 1L);
-    }
-    if (t.verb != "GET" && t.verb != "POST" && !(head && !t.hasBody))
+    } else if (t.verb == "HEAD") {
+      set(CURLOPT_NOBODY, 1L);
+    } else {
       set(CURLOPT_CUSTOMREQUEST, t.verb.c_str());
-    if (t.hasBody && t.verb == "GET") set(CURLOPT_CUSTOMREQUEST, "GET");
+    }
     return ok;
   }
 

@@ -31,6 +31,7 @@ struct Transfer {
   bool useCookieStore = false;
   bool followRedirects = true;
   bool secure = false;
+  bool endAtHeaders = false;  // the answer has no body (HEAD sent with a body)
   bool allowRedirectToHttps = false;
   Timeouts timeouts;
   std::size_t bodyLimit = 0;
@@ -45,6 +46,8 @@ struct Transfer {
   bool headersComplete = false;  // the last response's header block ended
   std::string headerBlock;       // of the last response, CR LF lines
   std::size_t headerBytesSeen = 0;
+  int status = 0;  // of the last response
+  bool sawLocation = false;
   std::string unread;  // body bytes not yet taken by the reader
   std::size_t unreadFrom = 0;
   std::size_t bodyReceived = 0;

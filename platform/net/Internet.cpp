@@ -250,6 +250,7 @@ bool HttpSendRequest(InternetHandle request, std::string_view headers, const voi
   t->hasBody = body != nullptr && bodyLength > 0;
   if (t->hasBody) t->body.assign(static_cast<const char*>(body), bodyLength);
   if (!t->hasBody && r->verb == "POST") t->hasBody = true;  // an empty body, Content-Length: 0
+  t->endAtHeaders = t->hasBody && r->verb == "HEAD";
   t->useCookieStore = !(r->flags & kFlagNoCookies);
   t->followRedirects = !(r->flags & kFlagNoAutoRedirect);
   t->allowRedirectToHttps = r->flags & kFlagIgnoreRedirectToHttps;
