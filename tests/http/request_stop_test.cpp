@@ -87,8 +87,9 @@ TEST(RequestStop, EndingTheWorkerEndsItsRequest) {
 TEST(RequestStop, AStoppedWorkerOpensNothing) {
   LoopbackServer server([](const Received&) { return Reply::Ok("x"); });
   std::atomic<bool> ended{false};
-  std::atomic<bool> go{false};
+  std::atomic<bool> started{false}, go{false};
   platform::ThreadHandle h = platform::StartThread([&] {
+    started = true;
     while (!go) std::this_thread::sleep_for(1ms);
     try {
       WebRequest(server.Url("/"));
@@ -97,6 +98,7 @@ TEST(RequestStop, AStoppedWorkerOpensNothing) {
       throw;
     }
   });
+  while (!started) std::this_thread::sleep_for(1ms);
   platform::EndThread(h);
   go = true;
   ASSERT_TRUE(platform::JoinThread(h, 2s));

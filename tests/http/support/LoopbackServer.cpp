@@ -108,7 +108,7 @@ struct LoopbackServer::Impl {
   };
   std::vector<Worker> workers;  // acceptor thread only
 
-  Impl(Handler h, const CertAndKey* tls) : handler(std::move(h)) {
+  Impl(Handler h, const CertAndKey* tls, bool resumption) : handler(std::move(h)) {
     // TLS writes go through write(2): a peer that left must not kill the test.
     signal(SIGPIPE, SIG_IGN);
     if (tls) {
@@ -124,6 +124,11 @@ struct LoopbackServer::Impl {
         throw std::runtime_error("bad test certificate");
       X509_free(cert);
       EVP_PKEY_free(key);
+      if (!resumption) {
+        SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+        SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET);
+        SSL_CTX_set_num_tickets(ctx, 0);
+      }
     }
     listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
@@ -326,8 +331,8 @@ struct LoopbackServer::Impl {
   }
 };
 
-LoopbackServer::LoopbackServer(Handler handler, const CertAndKey* tls)
-    : impl_(std::make_unique<Impl>(std::move(handler), tls)) {}
+LoopbackServer::LoopbackServer(Handler handler, const CertAndKey* tls, bool tlsResumption)
+    : impl_(std::make_unique<Impl>(std::move(handler), tls, tlsResumption)) {}
 LoopbackServer::~LoopbackServer() = default;
 
 int LoopbackServer::Port() const { return impl_->port; }

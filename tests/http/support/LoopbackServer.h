@@ -44,8 +44,10 @@ struct Reply {
 class LoopbackServer {
  public:
   using Handler = std::function<Reply(const Received&)>;
-  // Plain HTTP without a certificate, HTTPS with one.
-  explicit LoopbackServer(Handler handler, const CertAndKey* tls = nullptr);
+  // Plain HTTP without a certificate, HTTPS with one. Without resumption
+  // every TLS connection takes a full handshake.
+  explicit LoopbackServer(Handler handler, const CertAndKey* tls = nullptr,
+                          bool tlsResumption = true);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
