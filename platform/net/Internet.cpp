@@ -263,7 +263,7 @@ bool HttpSendRequest(InternetHandle request, std::string_view headers, const voi
   t->changed.wait(lock, CurrentStopToken(),
                   [&] { return t->done || t->responseBegun || t->headersComplete; });
   if (EndRequested()) return false;
-  return t->headersComplete || t->responseBegun;
+  return t->headersComplete || !t->failed;
 }
 
 bool InternetReadFile(InternetHandle request, void* buffer, std::size_t size, std::size_t* count) {

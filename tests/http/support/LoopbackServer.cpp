@@ -95,6 +95,7 @@ struct LoopbackServer::Impl {
   int port = 0;
   SSL_CTX* ctx = nullptr;
   std::atomic<bool> stopping{false};
+  std::atomic<bool> readNothing{false};
   mutable std::mutex mutex;
   std::condition_variable stopCv;
   Handler handler;
@@ -232,6 +233,7 @@ struct LoopbackServer::Impl {
         return;
       }
     }
+    if (readNothing) WaitStop(kMaxActivity);
     std::string pending;
     for (;;) {
       Received req;
@@ -351,6 +353,8 @@ int LoopbackServer::Connections() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->connections;
 }
+
+void LoopbackServer::StopReading() { impl_->readNothing = true; }
 
 void LoopbackServer::SetHandler(Handler handler) {
   std::lock_guard lock(impl_->mutex);

@@ -57,6 +57,8 @@ class LoopbackServer {
   std::vector<Received> Requests() const;
   int Connections() const;
   void SetHandler(Handler handler);
+  // From now on, connections are accepted but never read from.
+  void StopReading();
 
  private:
   struct Impl;
