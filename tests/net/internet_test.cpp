@@ -2,6 +2,12 @@
 // header query, proxy lists, redirects between schemes and time-outs.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <thread>
 
@@ -183,6 +189,34 @@ TEST_F(InternetTest, SendTimeOutEndsAnUploadTheServerNeverReads) {
   InternetCloseHandle(r);
   InternetCloseHandle(c);
   InternetCloseHandle(s);
+}
+
+TEST_F(InternetTest, ConnectTimeOutEndsAConnectionNobodyAccepts) {
+  // A listener whose accept queue is full drops further SYNs: the connect hangs.
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(f, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(f);
+  }
+  std::this_thread::sleep_for(50ms);
+
+  SetTimeoutsForTesting({300ms, 60000ms, 60000ms});
+  Call call(ntohs(addr.sin_port), "/", 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(HttpSendRequest(call.request, "", nullptr, 0));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s);
+  EXPECT_EQ(call.ReadAll(), "");
+  for (int f : fillers) close(f);
+  close(listener);
 }
 
 }  // namespace
