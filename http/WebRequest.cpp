@@ -129,7 +129,6 @@ text::Bytes WebRequest(std::string_view url, const WebRequestOptions& o) {
   text::Text responseHeaders = text::BlankText(kHeaderBufferSize);
   std::uint32_t length = kHeaderBufferSize;
   if (net::HttpQueryRawHeaders(request, responseHeaders.data(), &length)) {
-    (void)length;
     responseHeaders.resize(std::strlen(responseHeaders.c_str()));  // text ends at a zero byte
   }
   responseHeaders = text::Replace(responseHeaders, "Set-Cookie", "Set-Cookie", 1, 0, false);

@@ -55,8 +55,8 @@ struct UrlRow {
 
 TEST(UrlParts, Table) {
   const UrlRow rows[] = {
-      {"https://www.okex.com/api/v1/ticker.do?symbol=eos_usd", "www.okex.com", "www.okex.com", 443,
-       "/api/v1/ticker.do?symbol=eos_usd"},
+      {"https://www.example.com/api/v1/ticker.do?symbol=eos_usd", "www.example.com",
+       "www.example.com", 443, "/api/v1/ticker.do?symbol=eos_usd"},
       {"HTTPS://Example.COM:8443/A/B?Q=1", "example.com", "example.com:8443", 8443, "/A/B?Q=1"},
       {"http://host:8080", "host", "host:8080", 8080, "/"},
       {"http://host/", "host", "host", 80, "/"},
