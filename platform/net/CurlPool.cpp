@@ -139,6 +139,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
       const bool followed = t.followRedirects && t.sawLocation &&
                             (t.status == 301 || t.status == 302 || t.status == 303 ||
                              t.status == 307 || t.status == 308);
+      // The next hop connects under the connect time-out again.
+      if (followed) t.connected = false;
       if (t.endAtHeaders && !interim && !followed) {
         // A HEAD sent with a body is a custom request to libcurl, which would
         // wait for the body the answer only announces: end here, successfully.
