@@ -5,7 +5,7 @@
 # at run time. Only such files get the flag: C++20 <chrono> (pulled in by Qt
 # and GoogleTest) does not survive it.
 function(zantrel_gbk_sources)
-  set_source_files_properties(${ARGN} DIRECTORY ${CMAKE_SOURCE_DIR}
+  set_source_files_properties(${ARGN} DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}
     PROPERTIES COMPILE_OPTIONS "-fexec-charset=GBK")
 endfunction()
 
