@@ -31,6 +31,7 @@ namespace platform {
 namespace {
 
 constexpr const char* kBackColorProperty = "zantrelBackColor";
+constexpr const char* kKeepTitleProperty = "zantrelKeepTitleActive";
 constexpr std::chrono::milliseconds kFrameQueryTimeout{300};
 
 std::thread::id gGuiThread;
@@ -57,6 +58,22 @@ class TightItemDelegate final : public QStyledItemDelegate {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     size.setHeight(option.fontMetrics.height() + 1);
     return size;
+  }
+};
+
+// Asks for attention whenever a window that should keep its title bar
+// active loses activation.
+class KeepTitleFilter final : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::WindowDeactivate &&
+        watched->property(kKeepTitleProperty).toBool()) {
+      auto* w = static_cast<QWidget*>(watched);
+      x11::SetNetWmState(static_cast<std::uint32_t>(w->winId()), "_NET_WM_STATE_DEMANDS_ATTENTION",
+                         true);
+    }
+    return false;
   }
 };
 
@@ -394,9 +411,14 @@ void QtUi::SetInt(std::string_view control, int property, std::int64_t value) {
       case kPropKeepTitleActive:
         if (w->isWindow()) {
           // X has no "title bar drawn active while inactive"; asking for
-          // attention is the nearest state a window manager shows.
-          x11::SetNetWmState(static_cast<std::uint32_t>(w->winId()),
-                             "_NET_WM_STATE_DEMANDS_ATTENTION", value != 0);
+          // attention is the nearest state a window manager shows. Window
+          // managers ignore it on the active window, so it is asked for
+          // again each time the window loses activation (see KeepTitleFilter).
+          w->setProperty(kKeepTitleProperty, value != 0);
+          if (value == 0 || !w->isActiveWindow()) {
+            x11::SetNetWmState(static_cast<std::uint32_t>(w->winId()),
+                               "_NET_WM_STATE_DEMANDS_ATTENTION", value != 0);
+          }
           windowStates_[name + "#" + std::to_string(property)] = value != 0;
         }
         break;
@@ -524,6 +546,7 @@ QWidget* QtUi::Build(const WindowDesc& desc) {
     QObject::connect(esc, &QShortcut::activated, window, &QWidget::close);
   }
 
+  window->installEventFilter(new KeepTitleFilter(window));
   made[std::string(desc.name)] = window;
   for (auto& [name, w] : made) controls_[name] = w;
   window->winId();  // the native window exists now, so its frame can be asked for
