@@ -28,14 +28,20 @@ class SdlSound final : public Sound {
     music_ = Mix_LoadMUS(fsPath.c_str());
     // A missing or broken file plays nothing and reports nothing.
     if (!music_ || Mix_PlayMusic(music_, count) != 0) CloseLocked();
+    ReleaseThreadState();
   }
 
   void Stop() override {
     std::lock_guard lock(mutex_);
     CloseLocked();
+    ReleaseThreadState();
   }
 
  private:
+  // SDL keeps per-thread state (its error text) that it frees only for its
+  // own threads; callers here are workers that come and go.
+  static void ReleaseThreadState() { SDL_TLSCleanup(); }
+
   bool TryOpen() {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     if (Mix_OpenAudio(44100, MIX_DEFAULT_FORMAT, 2, 2048) == 0) return true;
