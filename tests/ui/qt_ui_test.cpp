@@ -14,8 +14,10 @@
 #include <QWindow>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
+#include "platform/sys/RunDir.h"
 #include "platform/thread/Thread.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
@@ -313,6 +315,45 @@ TEST_F(QtUiTest, WorkerMessageBoxKeepsTheWindowResponsiveAndGoesWithItsWorker) {
   EXPECT_TRUE(platform::JoinThread(worker, 2s));
   EXPECT_FALSE(returned);
   EXPECT_TRUE(PumpUntil([] { return OpenBox() == nullptr; }));
+}
+
+}  // namespace
+
+namespace {
+
+// Ending the program while a worker still writes to the window: the worker
+// is stopped and joined before the toolkit goes, and the run directory was
+// the current directory all along.
+TEST(ApplicationLifetime, EntersTheRunDirectoryAndJoinsWorkersAtExit) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const std::string runDir = testing::TempDir() + "zantrel-rundir";
+  std::filesystem::create_directories(runDir);
+  platform::OverrideRunDirectory(runDir);
+  auto app = std::make_unique<platform::Application>();
+  EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(runDir));
+  platform::OverrideRunDirectory("");
+
+  platform::WindowDesc desc;
+  desc.name = "exitwin";
+  desc.outerWidth = 100;
+  desc.outerHeight = 100;
+  platform::ControlDesc label;
+  label.name = "exitlabel";
+  label.kind = platform::ControlKind::kLabel;
+  desc.controls = {label};
+  ASSERT_TRUE(app->LoadWindow(desc));
+  std::atomic<int> writes{0};
+  auto worker = platform::StartThread([&] {
+    for (int n = 0;; ++n) {
+      platform::TheUi().SetText("exitlabel", 8, std::to_string(n));
+      ++writes;
+    }
+  });
+  ASSERT_TRUE(PumpUntil([&] { return writes > 20; }));
+  auto start = std::chrono::steady_clock::now();
+  app.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_TRUE(platform::JoinThread(worker, 0ms));
 }
 
 }  // namespace
