@@ -58,7 +58,9 @@ class SdlSound final : public Sound {
     // No usable device: the silent driver keeps playback's timing and calls.
     dummy_ = true;
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
-    return open_ = TryOpen();
+    open_ = TryOpen();
+    SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+    return open_;
   }
 
   void CloseLocked() {

@@ -93,6 +93,23 @@ TEST_F(SoundTest, UnplayableFilesPlayNothingAndStopIsHarmless) {
   sound_->Stop();
 }
 
+TEST_F(SoundTest, NoUsableDeviceFallsBackQuietly) {
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  auto start = std::chrono::steady_clock::now();
+  sound_->Play(alert_.string(), -1);
+  sound_->Play(alert_.string(), -1);
+  sound_->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_EQ(Written(), 0u);
+  // The fallback is this player's alone: a new player tries the device again.
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  auto fresh = platform::MakeSdlSound();
+  fresh->Play(alert_.string(), -1);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(SoundAfter(0.0));
+  fresh->Stop();
+}
+
 TEST_F(SoundTest, ConcurrentPlayAndStopFromWorkers) {
   std::vector<platform::ThreadHandle> workers;
   for (int i = 0; i < 3; ++i) {
