@@ -121,7 +121,7 @@ void SetBackColor(QWidget* w, std::int64_t value) {
   w->setAutoFillBackground(true);
 }
 
-// Windows' answers for the button pressed.
+// The answer codes for the button pressed, as message-box callers know them.
 enum : int {
   kIdOk = 1,
   kIdCancel = 2,

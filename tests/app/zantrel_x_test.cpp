@@ -45,6 +45,10 @@ Geometry GeometryOf(unsigned long window) {
   return g;
 }
 
+std::string WmStateOf(unsigned long window) {
+  return Shell("xprop -id " + std::to_string(window) + " _NET_WM_STATE");
+}
+
 // Dark pixels (text) inside a rectangle of the client area.
 struct Ink {
   int count = 0, top = 1 << 30, bottom = -1;
@@ -120,6 +124,14 @@ TEST(ZantrelOnX, WelcomeBoxThenWindowAsLaidOutThenEscEnds) {
   EXPECT_GT(g.top, 0) << "openbox gives the window a title bar";
   EXPECT_NEAR(g.x - g.left, (1280 - 335) / 2, 1);
   EXPECT_NEAR(g.y - g.top, (1024 - 173) / 2, 1);
+
+  // Fixed size, minimise but no maximise, as the window manager sees it.
+  std::string actions = Shell("xprop -id " + std::to_string(window) + " _NET_WM_ALLOWED_ACTIONS");
+  EXPECT_NE(actions.find("_NET_WM_ACTION_MINIMIZE"), std::string::npos) << actions;
+  EXPECT_NE(actions.find("_NET_WM_ACTION_CLOSE"), std::string::npos) << actions;
+  EXPECT_EQ(actions.find("_NET_WM_ACTION_RESIZE"), std::string::npos) << actions;
+  EXPECT_EQ(actions.find("_NET_WM_ACTION_MAXIMIZE"), std::string::npos) << actions;
+  EXPECT_EQ(WmStateOf(window).find("_NET_WM_STATE_ABOVE"), std::string::npos);
 
   std::this_thread::sleep_for(300ms);  // let it paint
   testing_x::Image shot = testing_x::Screenshot();
