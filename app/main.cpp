@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "app/MainWindow.h"
+
+int main() { return RunApplication(); }
