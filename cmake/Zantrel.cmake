@@ -34,8 +34,20 @@ function(zantrel_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "ZANTREL_RUN_DIR=${ZANTREL_RUN_DIR};ZANTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  set(env "ZANTREL_RUN_DIR=${ZANTREL_RUN_DIR}" "ZANTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  if(ZANTREL_SANITIZE MATCHES address)
+    list(APPEND env "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+      "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp")
+  endif()
+  if(ZANTREL_SANITIZE MATCHES undefined)
+    list(APPEND env "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  endif()
+  if(ZANTREL_SANITIZE MATCHES thread)
+    # Qt, glib, libcurl and OpenSSL are not built with ThreadSanitizer: their
+    # own threads sync through futexes it cannot see. Races in our code count.
+    list(APPEND env "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1")
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()

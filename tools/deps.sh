@@ -3,7 +3,7 @@
 # as root. Only what is missing is installed.
 set -eu
 PACKAGES="build-essential cmake ninja-build pkg-config git ca-certificates
-  qt6-base-dev libsdl2-mixer-dev libcurl4-openssl-dev libssl-dev openssl duktape-dev
+  qt6-base-dev libxcb1-dev libsdl2-mixer-dev libcurl4-openssl-dev libssl-dev openssl duktape-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   xvfb xauth openbox xdotool x11-utils imagemagick fonts-wqy-microhei
   sox libsox-fmt-mp3 lame"
