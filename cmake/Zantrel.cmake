@@ -23,10 +23,10 @@ function(zantrel_add_subdirectories)
   endforeach()
 endfunction()
 
-# zantrel_test(NAME src... LIBS lib... LABELS label... [TIMEOUT s] [FOREIGN_THREADS])
+# zantrel_test(NAME src... LIBS lib... LABELS label... [TIMEOUT s])
 # One GoogleTest executable per test file, one CTest entry each.
 function(zantrel_test name)
-  cmake_parse_arguments(T "FOREIGN_THREADS" "TIMEOUT" "LIBS;LABELS;SOURCES" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;LABELS;SOURCES" ${ARGN})
   add_executable(${name} ${T_UNPARSED_ARGUMENTS} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
@@ -43,15 +43,7 @@ function(zantrel_test name)
     list(APPEND env "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
   endif()
   if(ZANTREL_SANITIZE MATCHES thread)
-    set(tsan "halt_on_error=1:second_deadlock_stack=1")
-    if(T_FOREIGN_THREADS)
-      # Threads of libraries not built with ThreadSanitizer (Qt's X event
-      # reader, D-Bus) sync through futexes it cannot see: only count what
-      # our own code does. Elsewhere this would also hide the locks that Qt
-      # takes for us when a worker posts to the window thread.
-      string(APPEND tsan ":ignore_noninstrumented_modules=1")
-    endif()
-    list(APPEND env "TSAN_OPTIONS=${tsan}")
+    list(APPEND env "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
   if(T_LABELS)
