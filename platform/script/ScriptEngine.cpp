@@ -1,0 +1,560 @@
+// The script engine on Duktape. Every Duktape call that may throw a Duktape
+// error (which is a longjmp) runs inside a protected call, and no C++
+// exception ever crosses Duktape's frames: the callbacks below only set flags
+// and return, and ThreadEnded is thrown once Duktape has returned.
+#include "platform/script/ScriptEngine.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stop_token>
+#include <string>
+
+#include "duktape.h"
+#include "platform/thread/Thread.h"
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One Duktape heap with its allocator account and the state of the call in
+// progress. Owned through shared_ptr by the engine and by raw values still
+// held, so the heap ends with the last of them.
+struct Heap {
+  explicit Heap(const ScriptLimits& l) : limits(l) {}
+  ~Heap() {
+    if (ctx) duk_destroy_heap(ctx);
+  }
+  Heap(const Heap&) = delete;
+  Heap& operator=(const Heap&) = delete;
+
+  ScriptLimits limits;
+  duk_context* ctx = nullptr;
+
+  std::size_t used = 0;
+  std::size_t peak = 0;
+
+  // The call in progress. Outside a call nothing expires.
+  bool armed = false;
+  Clock::time_point deadline;
+  std::stop_token stop;
+  bool timedOut = false;
+  bool stopped = false;
+  bool refused = false;  // an allocation was refused at the cap
+  unsigned tick = 0;
+  bool exhausted = false;     // filled with live data; see HasRoom()
+  std::uint64_t nextKey = 0;  // stash keys of raw values
+
+  // Sticky within a call: once expired, Duktape keeps being told so until it
+  // has unwound every catch in the script.
+  bool Expired() {
+    if (!armed) return false;
+    if (timedOut || stopped) return true;
+    if (stop.stop_requested()) return stopped = true;
+    if (Clock::now() >= deadline) return timedOut = true;
+    return false;
+  }
+
+  // May the heap grow by `extra` bytes? Past the deadline every growth is
+  // refused too: built-ins that loop without running script code (a huge
+  // join, a repeat) allocate as they go, and so they end as well.
+  bool Admit(std::size_t extra) {
+    if (extra > limits.heapCap || used > limits.heapCap - extra) {
+      refused = true;
+      return false;
+    }
+    if (armed) {
+      if (timedOut || stopped) return false;
+      if (stop.stop_requested()) return !(stopped = true);
+      // The clock is read on every 16th allocation; the interrupt counter
+      // covers script code in between.
+      if ((++tick & 15) == 0 && Clock::now() >= deadline) return !(timedOut = true);
+    }
+    return true;
+  }
+  void Grow(std::size_t n) {
+    used += n;
+    if (used > peak) peak = used;
+  }
+};
+
+// Each block carries its size, so frees and reallocations keep the account.
+struct alignas(16) BlockHeader {
+  std::size_t size;
+};
+constexpr std::size_t kHeader = sizeof(BlockHeader);
+
+void* HeapAlloc(void* udata, duk_size_t size) {
+  auto* heap = static_cast<Heap*>(udata);
+  if (size > SIZE_MAX - kHeader || !heap->Admit(size + kHeader)) return nullptr;
+  auto* block = static_cast<BlockHeader*>(std::malloc(size + kHeader));
+  if (!block) return nullptr;
+  block->size = size;
+  heap->Grow(size + kHeader);
+  return block + 1;
+}
+
+void* HeapRealloc(void* udata, void* ptr, duk_size_t size) {
+  if (!ptr) return HeapAlloc(udata, size);
+  auto* heap = static_cast<Heap*>(udata);
+  auto* block = static_cast<BlockHeader*>(ptr) - 1;
+  std::size_t old = block->size;
+  if (size > old && (size > SIZE_MAX - kHeader || !heap->Admit(size - old))) return nullptr;
+  auto* moved = static_cast<BlockHeader*>(std::realloc(block, size + kHeader));
+  if (!moved) return nullptr;
+  moved->size = size;
+  heap->used -= old;
+  heap->Grow(size);
+  return moved + 1;
+}
+
+void HeapFree(void* udata, void* ptr) {
+  if (!ptr) return;
+  auto* heap = static_cast<Heap*>(udata);
+  auto* block = static_cast<BlockHeader*>(ptr) - 1;
+  heap->used -= block->size + kHeader;
+  std::free(block);
+}
+
+// Reached only for an error outside every protected call, which this file
+// never makes; there is no way back into the program from here.
+void Fatal(void*, const char* message) {
+  std::fprintf(stderr, "script engine: fatal error: %s\n", message ? message : "");
+  std::abort();
+}
+
+// Arms the heap for one call and disarms it however the call ends.
+class CallGuard {
+ public:
+  explicit CallGuard(Heap& heap) : heap_(heap) {
+    heap_.stop = CurrentStopToken();
+    heap_.deadline = Clock::now() + heap_.limits.budget;
+    heap_.timedOut = heap_.stopped = heap_.refused = false;
+    heap_.armed = true;
+  }
+  ~CallGuard() {
+    heap_.armed = false;
+    heap_.stop = {};
+  }
+  CallGuard(const CallGuard&) = delete;
+  CallGuard& operator=(const CallGuard&) = delete;
+
+ private:
+  Heap& heap_;
+};
+
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+std::string ToEngineText(std::string_view gbk) {
+  return IsAscii(gbk) ? std::string(gbk) : text::ToUtf8(gbk);
+}
+
+// Duktape keeps characters beyond the BMP as CESU-8 surrogate pairs; they
+// are joined into UTF-8 proper before the GBK conversion, which then
+// replaces them (and lone surrogates) with '?'.
+text::Text FromEngineText(std::string_view utf8) {
+  utf8 = utf8.substr(0, utf8.find('\0'));
+  if (IsAscii(utf8)) return text::Text(utf8);
+  std::string joined;
+  joined.reserve(utf8.size());
+  auto at = [&](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (i + 6 <= utf8.size() && at(i) == 0xED && (at(i + 1) & 0xF0) == 0xA0 && at(i + 3) == 0xED &&
+        (at(i + 4) & 0xF0) == 0xB0) {
+      std::uint32_t hi = ((at(i + 1) & 0x0F) << 6) | (at(i + 2) & 0x3F);
+      std::uint32_t lo = ((at(i + 4) & 0x0F) << 6) | (at(i + 5) & 0x3F);
+      std::uint32_t cp = 0x10000 + ((hi << 10) | lo);
+      joined += static_cast<char>(0xF0 | (cp >> 18));
+      joined += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      joined += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      joined += static_cast<char>(0x80 | (cp & 0x3F));
+      i += 6;
+    } else {
+      joined += utf8[i++];
+    }
+  }
+  return text::FromUtf8(joined);
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// A decimal number with spaces around it allowed; no hex, no Infinity.
+bool ParseDecimal(std::string_view s, double& out) {
+  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty() || !(s.front() == '.' || (s.front() >= '0' && s.front() <= '9'))) return false;
+  double value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc() || end != s.data() + s.size()) return false;
+  out = negative ? -value : value;
+  return true;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+constexpr std::size_t kHeadroom = std::size_t{256} << 10;
+
+enum class Kind { kNone, kNumber, kBool, kText, kRaw };
+
+// What a protected read leaves behind: a primitive on the stack top.
+struct Read {
+  Kind kind;
+  duk_int_t type = DUK_TYPE_NONE;  // of the value as the script gave it
+  bool symbol = false;
+  std::uint64_t key = 0;  // kRaw of an object: where the stash holds it
+};
+
+// Runs inside duk_safe_call on the result value. Objects are turned into
+// their text here, since that may run script code and throw; a string or a
+// primitive is left on the stack for the caller to read without allocating.
+duk_ret_t ReadInside(duk_context* ctx, void* udata) {
+  auto* read = static_cast<Read*>(udata);
+  read->type = duk_get_type(ctx, -1);
+  read->symbol = duk_is_symbol(ctx, -1) != 0;
+  if (read->kind == Kind::kRaw) {
+    if (read->type == DUK_TYPE_OBJECT || read->type == DUK_TYPE_LIGHTFUNC ||
+        read->type == DUK_TYPE_BUFFER) {
+      duk_push_heap_stash(ctx);
+      duk_dup(ctx, -2);
+      duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(read->key));
+      duk_pop(ctx);
+    }
+    return 1;
+  }
+  switch (read->type) {
+    case DUK_TYPE_OBJECT:
+    case DUK_TYPE_LIGHTFUNC:
+    case DUK_TYPE_BUFFER:
+      duk_to_string(ctx, -1);  // its text stands for it
+      break;
+    case DUK_TYPE_NUMBER:
+      if (read->kind == Kind::kText) duk_to_string(ctx, -1);
+      break;
+    default:
+      break;
+  }
+  return 1;
+}
+
+void ReleaseStashed(Heap& heap, std::uint64_t key) {
+  if (!heap.ctx) return;
+  duk_safe_call(
+      heap.ctx,
+      [](duk_context* ctx, void* udata) -> duk_ret_t {
+        duk_push_heap_stash(ctx);
+        duk_del_prop_index(ctx, -1,
+                           static_cast<duk_uarridx_t>(*static_cast<std::uint64_t*>(udata)));
+        return 0;
+      },
+      &key, 0, 1);
+  duk_pop(heap.ctx);
+}
+
+class DukEngine final : public ScriptEngine {
+ public:
+  explicit DukEngine(std::shared_ptr<Heap> heap) : heap_(std::move(heap)) {}
+
+  bool SetLanguage(std::string_view language) override {
+    CheckEnd();
+    language_ = EqualsNoCase(language, "JavaScript") || EqualsNoCase(language, "JScript");
+    last_ = language_ ? ScriptFailure::kNone : ScriptFailure::kNoLanguage;
+    return language_;
+  }
+
+  bool AddCode(std::string_view code) override {
+    Read read{Kind::kNone};
+    return Run(code, true, read);
+  }
+  bool Eval(std::string_view code) override {
+    Read read{Kind::kNone};
+    return Run(code, false, read);
+  }
+
+  double EvalNumber(std::string_view code) override {
+    Read read{Kind::kNumber};
+    if (!Run(code, false, read)) return 0;
+    duk_context* ctx = heap_->ctx;
+    double value = 0;
+    bool ok = true;
+    switch (read.type) {
+      case DUK_TYPE_UNDEFINED:
+        break;
+      case DUK_TYPE_BOOLEAN:
+        value = duk_get_boolean(ctx, -1) ? -1 : 0;
+        break;
+      case DUK_TYPE_NUMBER:
+        value = duk_get_number(ctx, -1);
+        break;
+      default:
+        ok = StringOnTop(read) && ParseDecimal(TopString(), value);
+        break;
+    }
+    return Finish(ok) ? value : 0;
+  }
+
+  bool EvalBool(std::string_view code) override {
+    Read read{Kind::kBool};
+    if (!Run(code, false, read)) return false;
+    duk_context* ctx = heap_->ctx;
+    bool value = false;
+    bool ok = true;
+    switch (read.type) {
+      case DUK_TYPE_UNDEFINED:
+        break;
+      case DUK_TYPE_BOOLEAN:
+        value = duk_get_boolean(ctx, -1) != 0;
+        break;
+      case DUK_TYPE_NUMBER:
+        value = duk_get_number(ctx, -1) != 0;  // NaN too, as a variant reads it
+        break;
+      default:
+        if (!StringOnTop(read)) {
+          ok = false;
+        } else {
+          std::string_view s = TopString();
+          double number = 0;
+          if (EqualsNoCase(s, "true") || EqualsNoCase(s, "false")) {
+            value = EqualsNoCase(s, "true");
+          } else if (ParseDecimal(s, number)) {
+            value = number != 0;
+          } else {
+            ok = false;
+          }
+        }
+        break;
+    }
+    return Finish(ok) && value;
+  }
+
+  text::Text EvalText(std::string_view code) override {
+    Read read{Kind::kText};
+    if (!Run(code, false, read)) return {};
+    duk_context* ctx = heap_->ctx;
+    text::Text value;
+    bool ok = true;
+    switch (read.type) {
+      case DUK_TYPE_UNDEFINED:
+        break;
+      case DUK_TYPE_BOOLEAN:
+        value = duk_get_boolean(ctx, -1) ? "true" : "false";
+        break;
+      default:
+        ok = StringOnTop(read);
+        if (ok) value = FromEngineText(TopString());
+        break;
+    }
+    return Finish(ok) ? value : text::Text();
+  }
+
+  ScriptValue EvalValue(std::string_view code) override {
+    Read read{Kind::kRaw};
+    read.key = heap_->nextKey++;
+    if (!Run(code, false, read)) return {};
+    ScriptValueType type = ScriptValueType::kOther;
+    std::shared_ptr<void> hold;
+    switch (read.type) {
+      case DUK_TYPE_UNDEFINED:
+        type = ScriptValueType::kUndefined;
+        break;
+      case DUK_TYPE_NULL:
+        type = ScriptValueType::kNull;
+        break;
+      case DUK_TYPE_BOOLEAN:
+        type = ScriptValueType::kBoolean;
+        break;
+      case DUK_TYPE_NUMBER:
+        type = ScriptValueType::kNumber;
+        break;
+      case DUK_TYPE_STRING:
+        type = read.symbol ? ScriptValueType::kOther : ScriptValueType::kString;
+        break;
+      case DUK_TYPE_OBJECT:
+      case DUK_TYPE_LIGHTFUNC:
+      case DUK_TYPE_BUFFER:
+        type = ScriptValueType::kObject;
+        hold = std::shared_ptr<void>(
+            nullptr, [heap = heap_, key = read.key](void*) { ReleaseStashed(*heap, key); });
+        break;
+      default:
+        break;
+    }
+    Finish(true);
+    return ScriptValue(type, std::move(hold));
+  }
+
+  ScriptFailure LastFailure() const override { return last_; }
+  ScriptHeapUse HeapUse() const override {
+    return {heap_->used, heap_->peak, heap_->limits.heapCap};
+  }
+
+ private:
+  // Runs `code` and, when it ran through, reads its value in a protected
+  // call. On success the read value is left on the stack for the caller,
+  // who ends with Finish(); on failure the stack is already clean.
+  bool Run(std::string_view code, bool program, Read& read) {
+    CheckEnd();
+    if (!language_) {
+      last_ = ScriptFailure::kNoLanguage;
+      return false;
+    }
+    std::string source = ToEngineText(code);
+    Heap& heap = *heap_;
+    duk_context* ctx = heap.ctx;
+    if (!HasRoom()) {
+      last_ = ScriptFailure::kMemory;
+      return false;
+    }
+    top_ = duk_get_top(ctx);
+    bool ok;
+    {
+      CallGuard guard(heap);
+      if (program) {
+        ok = duk_pcompile_lstring(ctx, 0, source.data(), source.size()) == DUK_EXEC_SUCCESS &&
+             duk_pcall(ctx, 0) == DUK_EXEC_SUCCESS;
+      } else {
+        ok = duk_peval_lstring(ctx, source.data(), source.size()) == DUK_EXEC_SUCCESS;
+      }
+      if (ok && read.kind != Kind::kNone) {
+        ok = duk_safe_call(ctx, ReadInside, &read, 1, 1) == DUK_EXEC_SUCCESS;
+      }
+      if (ok) {
+        last_ = ScriptFailure::kNone;
+      } else {
+        last_ = heap.stopped    ? ScriptFailure::kStopped
+                : heap.timedOut ? ScriptFailure::kTimeout
+                : heap.refused  ? ScriptFailure::kMemory
+                                : ScriptFailure::kScript;
+      }
+    }
+    if (!ok || read.kind == Kind::kNone || EndRequested()) duk_set_top(ctx, top_);
+    CheckEnd();  // thrown only now that Duktape has returned and the stack is clean
+    return ok;
+  }
+
+  // A heap that its script has filled with live data makes every later
+  // allocation fail only after Duktape's last-ditch collections, each a pass
+  // over the whole heap: calls on it would take long and fail anyway. Such an
+  // engine fails its calls at once instead.
+  bool HasRoom() {
+    Heap& heap = *heap_;
+    if (heap.exhausted) return false;
+    std::size_t headroom = std::min(heap.limits.heapCap / 8, kHeadroom);
+    if (heap.limits.heapCap - heap.used >= headroom) return true;
+    duk_gc(heap.ctx, 0);  // garbage in cycles is freed only here
+    heap.exhausted = heap.limits.heapCap - heap.used < headroom;
+    return !heap.exhausted;
+  }
+
+  bool StringOnTop(const Read& read) const {
+    return duk_get_type(heap_->ctx, -1) == DUK_TYPE_STRING && !read.symbol &&
+           !duk_is_symbol(heap_->ctx, -1);
+  }
+  std::string_view TopString() const {
+    duk_size_t n = 0;
+    const char* s = duk_get_lstring(heap_->ctx, -1, &n);
+    return s ? std::string_view(s, n) : std::string_view();
+  }
+  // Drops the read value; a value that did not convert is a failure.
+  bool Finish(bool ok) {
+    duk_set_top(heap_->ctx, top_);
+    if (!ok) last_ = ScriptFailure::kScript;
+    return ok;
+  }
+
+  std::shared_ptr<Heap> heap_;
+  bool language_ = false;
+  ScriptFailure last_ = ScriptFailure::kNone;
+  duk_idx_t top_ = 0;
+};
+
+duk_ret_t SetUpGlobals(duk_context* ctx, void*) {
+  // The Duktape object reaches finalizers (code that would run outside any
+  // call's budget), coroutines and internals: a sandbox has no use for it.
+  duk_push_global_object(ctx);
+  duk_del_prop_string(ctx, -1, "Duktape");
+  return 0;
+}
+
+}  // namespace
+
+std::shared_ptr<ScriptEngine> CreateScriptEngine(const ScriptLimits& limits) {
+  CheckEnd();
+  auto heap = std::make_shared<Heap>(limits);
+  heap->ctx = duk_create_heap(HeapAlloc, HeapRealloc, HeapFree, heap.get(), Fatal);
+  if (!heap->ctx) return nullptr;
+  bool ok;
+  {
+    CallGuard guard(*heap);
+    ok = duk_safe_call(heap->ctx, SetUpGlobals, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
+  }
+  duk_pop(heap->ctx);
+  if (!ok) return nullptr;
+  CheckEnd();
+  return std::make_shared<DukEngine>(std::move(heap));
+}
+
+}  // namespace platform
+
+// The hooks that our Duktape configuration calls (see CMakeLists.txt).
+extern "C" int zantrel_script_expired(void* udata) {
+  return udata && static_cast<platform::Heap*>(udata)->Expired() ? 1 : 0;
+}
+
+namespace {
+// The lowest address that the calling thread's stack may reach before a
+// script's recursion is cut off; 0 when unknown.
+std::uintptr_t StackFloor() {
+  thread_local std::uintptr_t floor = [] {
+    std::uintptr_t result = 0;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+      void* base = nullptr;
+      std::size_t size = 0;
+      if (pthread_attr_getstack(&attr, &base, &size) == 0 && base) {
+        // Headroom for the frames between two checks, larger where the
+        // sanitizers widen them.
+#if defined(__SANITIZE_ADDRESS__)
+        std::size_t margin = size / 4 < (std::size_t{2} << 20) ? size / 4 : (std::size_t{2} << 20);
+#else
+        std::size_t margin =
+            size / 4 < (std::size_t{512} << 10) ? size / 4 : (std::size_t{512} << 10);
+#endif
+        result = reinterpret_cast<std::uintptr_t>(base) + margin;
+      }
+      pthread_attr_destroy(&attr);
+    }
+    return result;
+  }();
+  return floor;
+}
+}  // namespace
+
+extern "C" int zantrel_script_stack_low(void) {
+  auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  std::uintptr_t floor = StackFloor();
+  return floor != 0 && here < floor ? 1 : 0;
+}
