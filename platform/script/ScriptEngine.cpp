@@ -23,11 +23,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::size_t kLargeBlock = std::size_t{64} << 10;
+
 // One Duktape heap with its allocator account and the state of the call in
 // progress. Owned through shared_ptr by the engine and by raw values still
 // held, so the heap ends with the last of them.
+//
+// How a call is ended. Script code is ended by the interrupt counter: once
+// the call is doomed (past its deadline, its thread's end requested, or its
+// heap at the cap), the time-out check answers yes at every instruction, so
+// Duktape unwinds through every catch and finally of the script. Two things
+// keep that quick:
+//  - a doomed call may still allocate, from a reserve above the normal limit
+//    (the cap itself stays hard), so that the errors thrown while unwinding
+//    can be made. Otherwise every refused allocation would cost Duktape's
+//    last-ditch collections, ten passes over the whole heap each.
+//  - a grace period after the doom, after which every growth is refused:
+//    built-ins that loop without running script code (a huge join) allocate
+//    as they go, and so they end as well.
 struct Heap {
-  explicit Heap(const ScriptLimits& l) : limits(l) {}
+  explicit Heap(const ScriptLimits& l)
+      : limits(l), hardCap(l.heapCap), softCap(l.heapCap - l.heapCap / 8) {}
   ~Heap() {
     if (ctx) duk_destroy_heap(ctx);
   }
@@ -35,46 +51,70 @@ struct Heap {
   Heap& operator=(const Heap&) = delete;
 
   ScriptLimits limits;
+  std::size_t hardCap;  // never passed
+  std::size_t softCap;  // the limit of a call that is not doomed
   duk_context* ctx = nullptr;
 
   std::size_t used = 0;
   std::size_t peak = 0;
+  bool exhausted = false;     // filled with live data; see HasRoom()
+  std::uint64_t nextKey = 0;  // stash keys of raw values
 
   // The call in progress. Outside a call nothing expires.
   bool armed = false;
   Clock::time_point deadline;
   std::stop_token stop;
-  bool timedOut = false;
-  bool stopped = false;
-  bool refused = false;  // an allocation was refused at the cap
+  ScriptFailure doom = ScriptFailure::kNone;  // why the call is doomed, first cause
+  Clock::time_point doomedAt;
+  bool cutOff = false;  // the grace is over: no more growth
   unsigned tick = 0;
-  bool exhausted = false;     // filled with live data; see HasRoom()
-  std::uint64_t nextKey = 0;  // stash keys of raw values
 
-  // Sticky within a call: once expired, Duktape keeps being told so until it
+  bool Doomed() const { return doom != ScriptFailure::kNone; }
+  Clock::duration Grace() const {
+    auto grace = std::chrono::duration_cast<Clock::duration>(limits.budget) / 4;
+    return std::clamp<Clock::duration>(grace, std::chrono::milliseconds(20),
+                                       std::chrono::milliseconds(250));
+  }
+  void Doom(ScriptFailure why, Clock::time_point at) {
+    if (Doomed()) return;
+    doom = why;
+    doomedAt = at;
+  }
+
+  // Sticky within a call: once doomed, Duktape keeps being told so until it
   // has unwound every catch in the script.
   bool Expired() {
     if (!armed) return false;
-    if (timedOut || stopped) return true;
-    if (stop.stop_requested()) return stopped = true;
-    if (Clock::now() >= deadline) return timedOut = true;
-    return false;
+    if (Doomed()) return true;
+    if (stop.stop_requested()) {
+      Doom(ScriptFailure::kStopped, Clock::now());
+    } else if (auto now = Clock::now(); now >= deadline) {
+      Doom(ScriptFailure::kTimeout, now);
+    }
+    return Doomed();
   }
 
-  // May the heap grow by `extra` bytes? Past the deadline every growth is
-  // refused too: built-ins that loop without running script code (a huge
-  // join, a repeat) allocate as they go, and so they end as well.
-  bool Admit(std::size_t extra) {
-    if (extra > limits.heapCap || used > limits.heapCap - extra) {
-      refused = true;
+  // May the heap grow by `extra` bytes, into a block of `block` bytes?
+  bool Admit(std::size_t extra, std::size_t block) {
+    if (!armed) return extra <= hardCap && used <= hardCap - extra;
+    // The clock is read on every 16th allocation and for every large block
+    // (the lexer and string builders grow one buffer without running script
+    // code); the interrupt counter covers script code in between.
+    bool clock = (++tick & 15) == 0 || block >= kLargeBlock;
+    if (!Doomed()) {
+      if (stop.stop_requested()) {
+        Doom(ScriptFailure::kStopped, Clock::now());
+      } else if (clock) {
+        if (auto now = Clock::now(); now >= deadline) Doom(ScriptFailure::kTimeout, now);
+      }
+    } else if (cutOff || (clock && Clock::now() >= doomedAt + Grace())) {
+      cutOff = true;
       return false;
     }
-    if (armed) {
-      if (timedOut || stopped) return false;
-      if (stop.stop_requested()) return !(stopped = true);
-      // The clock is read on every 16th allocation; the interrupt counter
-      // covers script code in between.
-      if ((++tick & 15) == 0 && Clock::now() >= deadline) return !(timedOut = true);
+    std::size_t cap = Doomed() ? hardCap : softCap;
+    if (extra > cap || used > cap - extra) {
+      Doom(ScriptFailure::kMemory, Clock::now());
+      return false;
     }
     return true;
   }
@@ -92,7 +132,7 @@ constexpr std::size_t kHeader = sizeof(BlockHeader);
 
 void* HeapAlloc(void* udata, duk_size_t size) {
   auto* heap = static_cast<Heap*>(udata);
-  if (size > SIZE_MAX - kHeader || !heap->Admit(size + kHeader)) return nullptr;
+  if (size > SIZE_MAX - kHeader || !heap->Admit(size + kHeader, size)) return nullptr;
   auto* block = static_cast<BlockHeader*>(std::malloc(size + kHeader));
   if (!block) return nullptr;
   block->size = size;
@@ -105,7 +145,7 @@ void* HeapRealloc(void* udata, void* ptr, duk_size_t size) {
   auto* heap = static_cast<Heap*>(udata);
   auto* block = static_cast<BlockHeader*>(ptr) - 1;
   std::size_t old = block->size;
-  if (size > old && (size > SIZE_MAX - kHeader || !heap->Admit(size - old))) return nullptr;
+  if (size > old && (size > SIZE_MAX - kHeader || !heap->Admit(size - old, size))) return nullptr;
   auto* moved = static_cast<BlockHeader*>(std::realloc(block, size + kHeader));
   if (!moved) return nullptr;
   moved->size = size;
@@ -135,7 +175,8 @@ class CallGuard {
   explicit CallGuard(Heap& heap) : heap_(heap) {
     heap_.stop = CurrentStopToken();
     heap_.deadline = Clock::now() + heap_.limits.budget;
-    heap_.timedOut = heap_.stopped = heap_.refused = false;
+    heap_.doom = ScriptFailure::kNone;
+    heap_.cutOff = false;
     heap_.armed = true;
   }
   ~CallGuard() {
@@ -155,8 +196,14 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-std::string ToEngineText(std::string_view gbk) {
-  return IsAscii(gbk) ? std::string(gbk) : text::ToUtf8(gbk);
+// The code as the engine reads it: ASCII is the same in GBK and UTF-8 and is
+// passed as it is; anything else is converted into `buffer`.
+std::string_view ToEngineText(std::string_view gbk, std::string& buffer) {
+  // Never a null pointer: Duktape would take the source from its stack then.
+  if (gbk.data() == nullptr) return std::string_view("", 0);
+  if (IsAscii(gbk)) return gbk;
+  buffer = text::ToUtf8(gbk);
+  return buffer;
 }
 
 // Duktape keeps characters beyond the BMP as CESU-8 surrogate pairs; they
@@ -421,7 +468,8 @@ class DukEngine final : public ScriptEngine {
       last_ = ScriptFailure::kNoLanguage;
       return false;
     }
-    std::string source = ToEngineText(code);
+    std::string buffer;
+    std::string_view source = ToEngineText(code, buffer);
     Heap& heap = *heap_;
     duk_context* ctx = heap.ctx;
     if (!HasRoom()) {
@@ -444,10 +492,7 @@ class DukEngine final : public ScriptEngine {
       if (ok) {
         last_ = ScriptFailure::kNone;
       } else {
-        last_ = heap.stopped    ? ScriptFailure::kStopped
-                : heap.timedOut ? ScriptFailure::kTimeout
-                : heap.refused  ? ScriptFailure::kMemory
-                                : ScriptFailure::kScript;
+        last_ = heap.Doomed() ? heap.doom : ScriptFailure::kScript;
       }
     }
     if (!ok || read.kind == Kind::kNone || EndRequested()) duk_set_top(ctx, top_);
@@ -462,10 +507,11 @@ class DukEngine final : public ScriptEngine {
   bool HasRoom() {
     Heap& heap = *heap_;
     if (heap.exhausted) return false;
-    std::size_t headroom = std::min(heap.limits.heapCap / 8, kHeadroom);
-    if (heap.limits.heapCap - heap.used >= headroom) return true;
+    std::size_t headroom = std::min(heap.softCap / 8, kHeadroom);
+    auto room = [&] { return heap.used < heap.softCap && heap.softCap - heap.used >= headroom; };
+    if (room()) return true;
     duk_gc(heap.ctx, 0);  // garbage in cycles is freed only here
-    heap.exhausted = heap.limits.heapCap - heap.used < headroom;
+    heap.exhausted = !room();
     return !heap.exhausted;
   }
 

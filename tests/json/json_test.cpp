@@ -73,8 +73,8 @@ class RecordingEngine final : public ScriptEngine {
  private:
   template <class F>
   decltype(std::declval<F>()()) Call(const char* kind, std::string_view code, F f) {
-    std::string shown(code);
-    if (shown.size() > 80) shown = shown.substr(0, 20) + "...";
+    std::string shown(code.substr(0, code.size() > 80 ? 20 : code.size()));
+    if (code.size() > 80) shown += "...";
     r_.log.push_back("#" + std::to_string(id_) + " " + kind + " " + shown);
     auto start = std::chrono::steady_clock::now();
     auto result = f();
@@ -466,7 +466,7 @@ TEST(JsonObject, HostileAnswers) {
       {"deep structure stringified",
        R"({"ticker":{"last":(function(){var a=[];for(var i=0;i<100000;i++)a=[a];return a})()}})",
        ""},
-      {"big string", R"({"ticker":{"last":")" + std::string(8 << 20, '7') + "\"}}", "null"},
+      {"big string", R"({"ticker":{"last":")" + std::string(1 << 20, '7') + "\"}}", "null"},
       {"huge string", R"({"ticker":{"last":")" + std::string(100 << 20, '7') + "\"}}", ""},
   };
   Recorder rec;
