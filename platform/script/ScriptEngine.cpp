@@ -12,8 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <list>
+#include <mutex>
 #include <stop_token>
 #include <string>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "duktape.h"
 #include "platform/thread/Thread.h"
@@ -24,6 +31,189 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kLargeBlock = std::size_t{64} << 10;
+
+// The memory of one heap. Small blocks come from chunks of our own, with a
+// free list per size class; larger ones from malloc, linked so that they can
+// all be found again. A fresh heap makes some thousands of small allocations
+// and its teardown frees them all again, so this is most of what an engine
+// costs to create and to end. Ending an arena releases everything at once,
+// without visiting the blocks (see ~Heap for why that is enough).
+class Arena {
+ public:
+  static constexpr std::size_t kSmallMax = 512;
+
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena() {
+    while (chunks_) {
+      Chunk* next = chunks_->next;
+      Unpoison(chunks_, kChunkSize);
+      std::free(chunks_);
+      chunks_ = next;
+    }
+    while (large_) {
+      Large* next = large_->next;
+      std::free(large_);
+      large_ = next;
+    }
+  }
+
+  // The size of the block at `ptr` (its size class, for a small one).
+  static std::size_t SizeOf(void* ptr) {
+    std::size_t size;
+    std::memcpy(&size, static_cast<std::byte*>(ptr) - sizeof(std::size_t), sizeof size);
+    return size;
+  }
+
+  // Bytes of the blocks handed out, with their headers.
+  std::size_t Live() const { return live_; }
+  // Bytes taken from the system: chunks and large blocks.
+  std::size_t Held() const { return held_; }
+
+  // What an allocation of `size` bytes would add to Held().
+  std::size_t Cost(std::size_t size) const {
+    if (size > kSmallMax) return size + sizeof(Large);
+    std::size_t c = ClassOf(size);
+    if (free_[c] || static_cast<std::size_t>(end_ - bump_) >= kSmallHeader + c * kStep) return 0;
+    return kChunkSize;
+  }
+  // What growing the block at `ptr` to `size` bytes would add to Held().
+  std::size_t GrowthCost(void* ptr, std::size_t size) const {
+    std::size_t old = SizeOf(ptr);
+    if (old > kSmallMax && size > kSmallMax) return size > old ? size - old : 0;
+    if (old <= kSmallMax && size <= kSmallMax && ClassOf(size) * kStep == old) return 0;
+    return Cost(size);
+  }
+
+  void* Alloc(std::size_t size) {
+    if (size > kSmallMax) return AllocLarge(size);
+    std::size_t c = ClassOf(size);
+    std::size_t bytes = kSmallHeader + c * kStep;
+    std::byte* block;
+    if (free_[c]) {
+      block = free_[c];
+      Unpoison(block, sizeof(std::byte*));
+      std::memcpy(&free_[c], block, sizeof(std::byte*));
+    } else {
+      if (static_cast<std::size_t>(end_ - bump_) < bytes && !NewChunk()) return nullptr;
+      block = bump_;
+      bump_ += bytes;
+    }
+    Unpoison(block, bytes);
+    std::size_t cls = c * kStep;
+    std::memcpy(block + kSmallHeader - sizeof(std::size_t), &cls, sizeof cls);
+    live_ += bytes;
+    return block + kSmallHeader;
+  }
+
+  void* Realloc(void* ptr, std::size_t size) {
+    std::size_t old = SizeOf(ptr);
+    if (old > kSmallMax && size > kSmallMax) {
+      Large* block = static_cast<Large*>(ptr) - 1;
+      Large* prev = block->prev;
+      Large* next = block->next;
+      auto* moved = static_cast<Large*>(std::realloc(block, sizeof(Large) + size));
+      if (!moved) return nullptr;
+      (prev ? prev->next : large_) = moved;
+      if (next) next->prev = moved;
+      moved->size = size;
+      live_ = live_ - old + size;
+      held_ = held_ - old + size;
+      return moved + 1;
+    }
+    if (old <= kSmallMax && size <= kSmallMax && ClassOf(size) * kStep == old) return ptr;
+    void* fresh = Alloc(size);
+    if (!fresh) return nullptr;
+    std::memcpy(fresh, ptr, old < size ? old : size);
+    Free(ptr);
+    return fresh;
+  }
+
+  void Free(void* ptr) {
+    std::size_t size = SizeOf(ptr);
+    if (size > kSmallMax) {
+      Large* block = static_cast<Large*>(ptr) - 1;
+      (block->prev ? block->prev->next : large_) = block->next;
+      if (block->next) block->next->prev = block->prev;
+      live_ -= sizeof(Large) + size;
+      held_ -= sizeof(Large) + size;
+      std::free(block);
+      return;
+    }
+    std::size_t c = size / kStep;
+    std::byte* block = static_cast<std::byte*>(ptr) - kSmallHeader;
+    std::memcpy(block, &free_[c], sizeof(std::byte*));
+    free_[c] = block;
+    live_ -= kSmallHeader + size;
+    Poison(block, kSmallHeader + size);
+  }
+
+ private:
+  static constexpr std::size_t kStep = 16;
+  static constexpr std::size_t kSmallHeader = 16;  // keeps payloads 16-aligned
+  static constexpr std::size_t kChunkSize = std::size_t{64} << 10;
+
+  struct alignas(16) Chunk {
+    Chunk* next;
+  };
+  // A large block's header; its size sits last, where a small block keeps
+  // its size class, so SizeOf reads either the same way.
+  struct alignas(16) Large {
+    Large* prev;
+    Large* next;
+    std::size_t pad;
+    std::size_t size;
+  };
+  static_assert(sizeof(Large) == 32);
+
+  static std::size_t ClassOf(std::size_t size) {
+    return size == 0 ? 1 : (size + kStep - 1) / kStep;
+  }
+  static void Poison([[maybe_unused]] void* p, [[maybe_unused]] std::size_t n) {
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_POISON_MEMORY_REGION(p, n);
+#endif
+  }
+  static void Unpoison([[maybe_unused]] void* p, [[maybe_unused]] std::size_t n) {
+#if defined(__SANITIZE_ADDRESS__)
+    ASAN_UNPOISON_MEMORY_REGION(p, n);
+#endif
+  }
+
+  void* AllocLarge(std::size_t size) {
+    auto* block = static_cast<Large*>(std::malloc(sizeof(Large) + size));
+    if (!block) return nullptr;
+    block->prev = nullptr;
+    block->next = large_;
+    if (large_) large_->prev = block;
+    large_ = block;
+    block->size = size;
+    live_ += sizeof(Large) + size;
+    held_ += sizeof(Large) + size;
+    return block + 1;
+  }
+
+  bool NewChunk() {
+    auto* chunk = static_cast<Chunk*>(std::malloc(kChunkSize));
+    if (!chunk) return false;
+    chunk->next = chunks_;
+    chunks_ = chunk;
+    held_ += kChunkSize;
+    bump_ = reinterpret_cast<std::byte*>(chunk) + sizeof(Chunk);
+    end_ = reinterpret_cast<std::byte*>(chunk) + kChunkSize;
+    Poison(bump_, static_cast<std::size_t>(end_ - bump_));
+    return true;
+  }
+
+  std::byte* free_[kSmallMax / kStep + 1] = {};
+  std::byte* bump_ = nullptr;
+  std::byte* end_ = nullptr;
+  Chunk* chunks_ = nullptr;
+  Large* large_ = nullptr;
+  std::size_t live_ = 0;
+  std::size_t held_ = 0;
+};
 
 // One Duktape heap with its allocator account and the state of the call in
 // progress. Owned through shared_ptr by the engine and by raw values still
@@ -44,21 +234,23 @@ constexpr std::size_t kLargeBlock = std::size_t{64} << 10;
 struct Heap {
   explicit Heap(const ScriptLimits& l)
       : limits(l), hardCap(l.heapCap), softCap(l.heapCap - l.heapCap / 8) {}
-  ~Heap() {
-    if (ctx) duk_destroy_heap(ctx);
-  }
+  // Duktape's own teardown runs three collections so that finalizers get
+  // their turn, then frees block by block. Finalizers cannot be set here (the
+  // Duktape object is gone), and every byte of the heap is the arena's, so
+  // releasing the arena ends the heap just as well, at a fraction of the cost.
+  ~Heap() = default;
   Heap(const Heap&) = delete;
   Heap& operator=(const Heap&) = delete;
 
   ScriptLimits limits;
-  std::size_t hardCap;  // never passed
+  std::size_t hardCap;  // Held() never passes it
   std::size_t softCap;  // the limit of a call that is not doomed
-  duk_context* ctx = nullptr;
-
-  std::size_t used = 0;
-  std::size_t peak = 0;
-  bool exhausted = false;     // filled with live data; see HasRoom()
-  std::uint64_t nextKey = 0;  // stash keys of raw values
+  Arena arena;
+  duk_context* ctx = nullptr;  // lives in the arena
+  std::size_t peak = 0;        // of arena.Held()
+  bool exhausted = false;      // filled with live data; see HasRoom()
+  std::size_t collectAt = 0;   // live bytes that call for a collection; see HasRoom()
+  std::uint64_t nextKey = 0;   // stash keys of raw values
 
   // The call in progress. Outside a call nothing expires.
   bool armed = false;
@@ -66,7 +258,8 @@ struct Heap {
   std::stop_token stop;
   ScriptFailure doom = ScriptFailure::kNone;  // why the call is doomed, first cause
   Clock::time_point doomedAt;
-  bool cutOff = false;  // the grace is over: no more growth
+  bool cutOff = false;   // the grace is over: no more growth
+  bool pressed = false;  // the last allocation met the limit
   unsigned tick = 0;
 
   bool Doomed() const { return doom != ScriptFailure::kNone; }
@@ -94,9 +287,11 @@ struct Heap {
     return Doomed();
   }
 
-  // May the heap grow by `extra` bytes, into a block of `block` bytes?
+  // May the heap take `extra` more bytes from the system, for a block of
+  // `block` bytes?
   bool Admit(std::size_t extra, std::size_t block) {
-    if (!armed) return extra <= hardCap && used <= hardCap - extra;
+    std::size_t held = arena.Held();
+    if (!armed) return extra <= hardCap && held <= hardCap - extra;
     // The clock is read on every 16th allocation and for every large block
     // (the lexer and string builders grow one buffer without running script
     // code); the interrupt counter covers script code in between.
@@ -111,55 +306,51 @@ struct Heap {
       cutOff = true;
       return false;
     }
-    std::size_t cap = Doomed() ? hardCap : softCap;
-    if (extra > cap || used > cap - extra) {
+    if (!Doomed()) {
+      if (extra <= softCap && held <= softCap - extra) {
+        pressed = false;
+        return true;
+      }
+      // The first refusal makes Duktape collect garbage and ask again; only
+      // a second one means the script's live data has reached the limit.
+      if (!pressed) {
+        pressed = true;
+        return false;
+      }
       Doom(ScriptFailure::kMemory, Clock::now());
-      return false;
     }
-    return true;
+    return extra <= hardCap && held <= hardCap - extra;
   }
-  void Grow(std::size_t n) {
-    used += n;
-    if (used > peak) peak = used;
-  }
+  void Taken() { peak = std::max(peak, arena.Held()); }
 };
-
-// Each block carries its size, so frees and reallocations keep the account.
-struct alignas(16) BlockHeader {
-  std::size_t size;
-};
-constexpr std::size_t kHeader = sizeof(BlockHeader);
 
 void* HeapAlloc(void* udata, duk_size_t size) {
   auto* heap = static_cast<Heap*>(udata);
-  if (size > SIZE_MAX - kHeader || !heap->Admit(size + kHeader, size)) return nullptr;
-  auto* block = static_cast<BlockHeader*>(std::malloc(size + kHeader));
-  if (!block) return nullptr;
-  block->size = size;
-  heap->Grow(size + kHeader);
-  return block + 1;
+  if (size > SIZE_MAX / 2) return nullptr;
+  // Outside a call, a block that the arena has at hand needs no checks.
+  std::size_t cost = heap->arena.Cost(size);
+  if ((cost > 0 || heap->armed) && !heap->Admit(cost, size)) return nullptr;
+  void* p = heap->arena.Alloc(size);
+  heap->Taken();
+  return p;
 }
 
 void* HeapRealloc(void* udata, void* ptr, duk_size_t size) {
   if (!ptr) return HeapAlloc(udata, size);
   auto* heap = static_cast<Heap*>(udata);
-  auto* block = static_cast<BlockHeader*>(ptr) - 1;
-  std::size_t old = block->size;
-  if (size > old && (size > SIZE_MAX - kHeader || !heap->Admit(size - old, size))) return nullptr;
-  auto* moved = static_cast<BlockHeader*>(std::realloc(block, size + kHeader));
-  if (!moved) return nullptr;
-  moved->size = size;
-  heap->used -= old;
-  heap->Grow(size);
-  return moved + 1;
+  if (size > SIZE_MAX / 2) return nullptr;
+  std::size_t cost = heap->arena.GrowthCost(ptr, size);
+  // A block that shrinks in place is never refused: Duktape shrinks while it
+  // collects and unwinds, too.
+  bool shrinks = size <= Arena::SizeOf(ptr) && cost == 0;
+  if (!shrinks && (cost > 0 || heap->armed) && !heap->Admit(cost, size)) return nullptr;
+  void* p = heap->arena.Realloc(ptr, size);
+  heap->Taken();
+  return p;
 }
 
 void HeapFree(void* udata, void* ptr) {
-  if (!ptr) return;
-  auto* heap = static_cast<Heap*>(udata);
-  auto* block = static_cast<BlockHeader*>(ptr) - 1;
-  heap->used -= block->size + kHeader;
-  std::free(block);
+  if (ptr) static_cast<Heap*>(udata)->arena.Free(ptr);
 }
 
 // Reached only for an error outside every protected call, which this file
@@ -176,7 +367,7 @@ class CallGuard {
     heap_.stop = CurrentStopToken();
     heap_.deadline = Clock::now() + heap_.limits.budget;
     heap_.doom = ScriptFailure::kNone;
-    heap_.cutOff = false;
+    heap_.cutOff = heap_.pressed = false;
     heap_.armed = true;
   }
   ~CallGuard() {
@@ -264,6 +455,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 constexpr std::size_t kHeadroom = std::size_t{256} << 10;
+constexpr std::size_t kCollectGrowth = std::size_t{1} << 20;
 
 enum class Kind { kNone, kNumber, kBool, kText, kRaw };
 
@@ -319,6 +511,90 @@ void ReleaseStashed(Heap& heap, std::uint64_t key) {
       },
       &key, 0, 1);
   duk_pop(heap.ctx);
+}
+
+// Compiled programs, shared by every engine of the process. Every engine
+// adds the same prelude, and compiling it was a good part of what a fresh
+// engine costs; its bytecode is loaded instead. Only our own compiler's output
+// is ever loaded, and only for the exact source text it came from.
+class CodeCache {
+ public:
+  static constexpr std::size_t kMaxSource = 4096;
+  static constexpr std::size_t kEntries = 8;
+
+  bool Find(std::string_view source, std::vector<unsigned char>& bytecode) {
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->source == source) {
+        entries_.splice(entries_.begin(), entries_, it);  // most recent first
+        bytecode = it->bytecode;
+        return true;
+      }
+    }
+    return false;
+  }
+  void Add(std::string_view source, const unsigned char* bytecode, std::size_t n) {
+    std::lock_guard lock(mutex_);
+    for (const Entry& e : entries_)
+      if (e.source == source) return;
+    entries_.push_front({std::string(source), std::vector<unsigned char>(bytecode, bytecode + n)});
+    if (entries_.size() > kEntries) entries_.pop_back();
+  }
+
+ private:
+  struct Entry {
+    std::string source;
+    std::vector<unsigned char> bytecode;
+  };
+  std::mutex mutex_;
+  std::list<Entry> entries_;
+};
+
+CodeCache& TheCodeCache() {
+  static CodeCache* cache = new CodeCache;  // outlives every thread
+  return *cache;
+}
+
+duk_ret_t LoadInside(duk_context* ctx, void* udata) {
+  auto* bytecode = static_cast<std::vector<unsigned char>*>(udata);
+  void* buffer = duk_push_fixed_buffer(ctx, bytecode->size());
+  std::memcpy(buffer, bytecode->data(), bytecode->size());
+  duk_load_function(ctx);
+  return 1;
+}
+
+duk_ret_t DumpInside(duk_context* ctx, void*) {
+  duk_dup(ctx, 0);
+  duk_dump_function(ctx);
+  return 2;  // the function, and its bytecode
+}
+
+// Leaves the program compiled from `source` on the stack; false (with the
+// stack as it was) when it does not compile.
+bool CompileProgram(duk_context* ctx, std::string_view source) {
+  bool cacheable = source.size() <= CodeCache::kMaxSource;
+  if (cacheable) {
+    std::vector<unsigned char> bytecode;
+    if (TheCodeCache().Find(source, bytecode)) {
+      if (duk_safe_call(ctx, LoadInside, &bytecode, 0, 1) == DUK_EXEC_SUCCESS) return true;
+      duk_pop(ctx);
+      return false;
+    }
+  }
+  if (duk_pcompile_lstring(ctx, 0, source.data(), source.size()) != DUK_EXEC_SUCCESS) {
+    duk_pop(ctx);
+    return false;
+  }
+  if (!cacheable) return true;
+  if (duk_safe_call(ctx, DumpInside, nullptr, 1, 2) != DUK_EXEC_SUCCESS) {
+    duk_pop_2(ctx);
+    return false;
+  }
+  duk_size_t n = 0;
+  auto* bytecode = static_cast<const unsigned char*>(duk_get_buffer(ctx, -1, &n));
+  if (bytecode) TheCodeCache().Add(source, bytecode, n);
+  duk_pop(ctx);
+  return true;
 }
 
 class DukEngine final : public ScriptEngine {
@@ -455,7 +731,7 @@ class DukEngine final : public ScriptEngine {
 
   ScriptFailure LastFailure() const override { return last_; }
   ScriptHeapUse HeapUse() const override {
-    return {heap_->used, heap_->peak, heap_->limits.heapCap};
+    return {heap_->arena.Live(), heap_->peak, heap_->hardCap};
   }
 
  private:
@@ -481,8 +757,7 @@ class DukEngine final : public ScriptEngine {
     {
       CallGuard guard(heap);
       if (program) {
-        ok = duk_pcompile_lstring(ctx, 0, source.data(), source.size()) == DUK_EXEC_SUCCESS &&
-             duk_pcall(ctx, 0) == DUK_EXEC_SUCCESS;
+        ok = CompileProgram(ctx, source) && duk_pcall(ctx, 0) == DUK_EXEC_SUCCESS;
       } else {
         ok = duk_peval_lstring(ctx, source.data(), source.size()) == DUK_EXEC_SUCCESS;
       }
@@ -500,7 +775,12 @@ class DukEngine final : public ScriptEngine {
     return ok;
   }
 
-  // A heap that its script has filled with live data makes every later
+  // Before each call. Our configuration has no voluntary collection (it made
+  // every new heap collect at once, a good part of what an engine costs), so
+  // garbage in reference cycles goes when the heap meets its limit, and here
+  // between calls once the heap has doubled since the last collection.
+  //
+  // A heap that its script has filled with live data would make every later
   // allocation fail only after Duktape's last-ditch collections, each a pass
   // over the whole heap: calls on it would take long and fail anyway. Such an
   // engine fails its calls at once instead.
@@ -508,9 +788,13 @@ class DukEngine final : public ScriptEngine {
     Heap& heap = *heap_;
     if (heap.exhausted) return false;
     std::size_t headroom = std::min(heap.softCap / 8, kHeadroom);
-    auto room = [&] { return heap.used < heap.softCap && heap.softCap - heap.used >= headroom; };
-    if (room()) return true;
-    duk_gc(heap.ctx, 0);  // garbage in cycles is freed only here
+    auto room = [&] {
+      std::size_t live = heap.arena.Live();
+      return live < heap.softCap && heap.softCap - live >= headroom;
+    };
+    if (heap.arena.Live() < heap.collectAt && room()) return true;
+    duk_gc(heap.ctx, 0);
+    heap.collectAt = heap.arena.Live() * 2 + kCollectGrowth;
     heap.exhausted = !room();
     return !heap.exhausted;
   }
@@ -559,6 +843,7 @@ std::shared_ptr<ScriptEngine> CreateScriptEngine(const ScriptLimits& limits) {
   }
   duk_pop(heap->ctx);
   if (!ok) return nullptr;
+  heap->collectAt = heap->arena.Live() * 2 + kCollectGrowth;
   CheckEnd();
   return std::make_shared<DukEngine>(std::move(heap));
 }

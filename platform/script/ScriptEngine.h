@@ -81,9 +81,9 @@ class ScriptValue {
 };
 
 struct ScriptHeapUse {
-  std::size_t now = 0;   // bytes held by the engine's heap
-  std::size_t peak = 0;  // most ever held
-  std::size_t cap = 0;
+  std::size_t now = 0;   // bytes in use by the engine's heap now
+  std::size_t peak = 0;  // most memory the heap ever took from the system
+  std::size_t cap = 0;   // what peak never passes
 };
 
 class ScriptEngine {

@@ -115,6 +115,21 @@ TEST(ScriptEngine, CompletionValuesAndGlobals) {
   EXPECT_EQ(e->EvalText("typeof eval('1+1')"), "number");
 }
 
+// A program added again (in any engine) runs from its cached bytecode: it
+// must declare the same globals and fail the same way.
+TEST(ScriptEngine, ProgramAddedAgainBehavesTheSame) {
+  const char* program = "var g=40; function f(){return g+2} (function(){'use strict'; h=1})()";
+  for (int i = 0; i < 3; ++i) {
+    auto e = NewEngine();
+    ASSERT_NE(e, nullptr);
+    EXPECT_FALSE(e->AddCode(program)) << i;  // strict code: h is undeclared
+    EXPECT_EQ(e->EvalNumber("f()"), 42) << i;
+    EXPECT_TRUE(e->AddCode("var k=f()-2")) << i;
+    EXPECT_EQ(e->EvalNumber("k"), 40) << i;
+    EXPECT_FALSE(e->AddCode("var (")) << i;
+  }
+}
+
 TEST(ScriptEngine, NeedsALanguage) {
   auto e = CreateScriptEngine();
   ASSERT_NE(e, nullptr);
