@@ -221,14 +221,16 @@ class Arena {
 //
 // How a call is ended. Script code is ended by the interrupt counter: once
 // the call is doomed (past its deadline, its thread's end requested, or its
-// heap at the cap), the time-out check answers yes at every instruction, so
-// Duktape unwinds through every catch and finally of the script. Two things
-// keep that quick:
-//  - a doomed call may still allocate, from a reserve above the normal limit
-//    (the cap itself stays hard), so that the errors thrown while unwinding
-//    can be made. Otherwise every refused allocation would cost Duktape's
-//    last-ditch collections, ten passes over the whole heap each.
-//  - a grace period after the doom, after which every growth is refused:
+// live data at the heap's limit), the time-out check answers yes at every
+// instruction, so Duktape unwinds through every catch and finally of the
+// script. The heap's limit is met in two steps: the first refused
+// allocation makes Duktape collect garbage and ask again, and a second
+// refusal dooms the call. Two things keep the end quick:
+//  - a doomed call may still allocate, from a reserve between the normal
+//    limit and the cap (which stays hard), so that the errors thrown while
+//    unwinding can be made. Otherwise every refused allocation would cost
+//    Duktape's last-ditch collections, ten passes over the whole heap each.
+//  - a grace period after the doom, after which every allocation is refused:
 //    built-ins that loop without running script code (a huge join) allocate
 //    as they go, and so they end as well.
 struct Heap {

@@ -8,9 +8,12 @@
 //  - no host bindings at all: no file, network, process or module access,
 //    and no Duktape object (so no finalizers or coroutines either);
 //  - every call has a time budget; past it the call fails and the engine
-//    stays usable;
-//  - the engine's heap has a byte cap, enforced by its allocator: a script
-//    that asks for more fails cleanly;
+//    stays usable (a built-in that runs no script code, such as a huge
+//    join, is ended by refusing its allocations shortly after the budget);
+//  - the engine's heap takes at most a byte cap from the system, enforced by
+//    its allocator: a script that asks for more fails cleanly. A script that
+//    leaves the heap full of live data (in globals) makes every later call
+//    of that engine fail at once;
 //  - deep nesting (of the source or of calls) fails cleanly;
 //  - once the calling thread's end is requested (platform::EndThread), a
 //    running script is interrupted at once, and the call throws
