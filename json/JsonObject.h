@@ -45,6 +45,8 @@ class JsonObject {
   using EngineFactory = std::function<std::shared_ptr<platform::ScriptEngine>()>;
 
   // Runs Initialize: an engine with the prelude, holding an empty object.
+  // (From a constructor that is always this class's own Initialize.) The
+  // default engines are the platform's, with its default limits.
   JsonObject();
   explicit JsonObject(EngineFactory factory);
   virtual ~JsonObject();

@@ -465,6 +465,8 @@ TEST(JsonObject, HostileAnswers) {
   const Row rows[] = {
       {"endless loop", "(function(){for(;;){}})()", ""},
       {"endless loop that catches", "(function(){for(;;){try{for(;;){}}catch(e){}}})()", ""},
+      {"stringify replaced by a loop",
+       R"(JSON.stringify=function(){for(;;){}}, {"ticker":{"last":"1"}})", ""},
       {"loop inside a member", R"x({"ticker":{"last":"(function(){for(;;){}})()"}})x", "null"},
       {"memory bomb", "(function(){var s='x';for(;;)s+=s})()", ""},
       {"object bomb", "(function(){var a=[];for(;;)a.push({})})()", ""},

@@ -1,6 +1,7 @@
 // The script engine: reads in each kind, texts across the GBK boundary, and
 // the sandbox (time budget, heap cap, deep nesting, the worker's stop).
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -217,6 +218,36 @@ TEST(ScriptEngine, HostileScriptsFailCleanly) {
     EXPECT_LE(e->HeapUse().peak, e->HeapUse().cap) << r.name;
     EXPECT_EQ(e->EvalNumber("6*7"), 42) << "after " << r.name;
   }
+}
+
+// Recursion that Duktape's own limits allow (regular expressions may nest
+// 10,000 deep) still fails cleanly on a thread whose stack is too small for
+// it, instead of overflowing the stack.
+TEST(ScriptEngine, SmallStackFailsCleanly) {
+  struct Result {
+    bool deepOk = true;
+    ScriptFailure deepFailure = ScriptFailure::kNone;
+    double after = 0;
+  } result;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, std::size_t{1} << 20);
+  pthread_t thread;
+  auto body = [](void* arg) -> void* {
+    auto* r = static_cast<Result*>(arg);
+    auto e = NewEngine();
+    if (!e) return nullptr;
+    r->deepOk = e->Eval("new RegExp('('.repeat(9000) + ')'.repeat(9000))");
+    r->deepFailure = e->LastFailure();
+    r->after = e->EvalNumber("6*7");
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, body, &result), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  EXPECT_FALSE(result.deepOk);
+  EXPECT_EQ(result.deepFailure, ScriptFailure::kScript);
+  EXPECT_EQ(result.after, 42);
 }
 
 TEST(ScriptEngine, FullHeapFailsAtOnce) {
