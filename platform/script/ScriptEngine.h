@@ -14,7 +14,9 @@
 //    its allocator: a script that asks for more fails cleanly. A script that
 //    leaves the heap full of live data (in globals) makes every later call
 //    of that engine fail at once;
-//  - deep nesting (of the source or of calls) fails cleanly;
+//  - deep nesting (of the source, of calls, of data) fails cleanly: besides
+//    Duktape's own limits (the compiler's 2,500 levels fit a default 8 MB
+//    thread stack), recursion in built-ins stops short of the stack's end;
 //  - once the calling thread's end is requested (platform::EndThread), a
 //    running script is interrupted at once, and the call throws
 //    platform::ThreadEnded after the engine has returned. A call made after

@@ -198,6 +198,8 @@ TEST(ScriptEngine, HostileScriptsFailCleanly) {
       {"endless loop in a finally", "for(;;){try{for(;;){}}finally{for(;;){}}}",
        ScriptFailure::kTimeout},
       {"huge sparse join", "new Array(4e9).join('')", ScriptFailure::kTimeout},
+      {"regular expression backtracking",
+       "/(a+)+b/.test('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa')", ScriptFailure::kTimeout},
       {"string doubling", "(function(){var s='x';for(;;)s+=s})()", ScriptFailure::kMemory},
       {"huge repeat", "'x'.repeat(1<<30)", ScriptFailure::kMemory},
       {"deep nesting", deep, ScriptFailure::kScript},
