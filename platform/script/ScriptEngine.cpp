@@ -367,7 +367,9 @@ class CallGuard {
  public:
   explicit CallGuard(Heap& heap) : heap_(heap) {
     heap_.stop = CurrentStopToken();
-    heap_.deadline = Clock::now() + heap_.limits.budget;
+    // A day stands for "no budget" and keeps the sum from overflowing.
+    heap_.deadline = Clock::now() + std::min<std::chrono::milliseconds>(heap_.limits.budget,
+                                                                        std::chrono::hours(24));
     heap_.doom = ScriptFailure::kNone;
     heap_.cutOff = heap_.pressed = false;
     heap_.armed = true;
