@@ -325,15 +325,7 @@ TEST_F(WebRequestTest, SecureRequestIsNotRedirectedToPlainHttp) {
 
 TEST_F(WebRequestTest, ProxyForPlainAndSecureUrls) {
   LoopbackServer origin([](const Received&) { return Reply::Ok("through the tunnel"); }, cert_);
-  LoopbackServer proxy([&](const Received& r) {
-    if (r.RequestLine().rfind("CONNECT", 0) == 0) {
-      Reply t;
-      t.mode = Reply::Mode::kTunnel;
-      t.tunnelPort = origin.Port();
-      return t;
-    }
-    return Reply::Ok("from the proxy");
-  });
+  LoopbackServer proxy(TunnellingProxy(origin.Port(), "from the proxy"));
   const std::string proxyAddress = "127.0.0.1:" + std::to_string(proxy.Port());
   WebRequestOptions o;
   o.proxy = proxyAddress;

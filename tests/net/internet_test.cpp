@@ -138,15 +138,7 @@ TEST_F(InternetTest, ProxyListPerScheme) {
   };
   for (const Row& row : rows) {
     // A proxy of its own per row: a tunnel kept alive would serve the next row.
-    LoopbackServer proxy([&](const Received& r) {
-      if (r.RequestLine().rfind("CONNECT", 0) == 0) {
-        Reply t;
-        t.mode = Reply::Mode::kTunnel;
-        t.tunnelPort = origin.Port();
-        return t;
-      }
-      return Reply::Ok("proxy");
-    });
+    LoopbackServer proxy(TunnellingProxy(origin.Port(), "proxy"));
     const std::string p = "127.0.0.1:" + std::to_string(proxy.Port());
     const auto expand = [&](std::string s) {
       for (std::size_t at; (at = s.find('P')) != std::string::npos;) s.replace(at, 1, p);

@@ -22,6 +22,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/Ui.h"
+#include "tests/ui/PumpUntil.h"
 
 namespace {
 
@@ -31,17 +32,7 @@ using platform::TheUi;
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 text::Text G(const char* utf8) { return text::FromUtf8(utf8); }
 
-// Runs the window thread's events until `done` or the time is up.
-template <class Fn>
-bool PumpUntil(Fn done, std::chrono::milliseconds timeout = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using testing_ui::PumpUntil;
 
 bool Finished(platform::ThreadHandle h) { return platform::JoinThread(h, 0ms); }
 

@@ -12,6 +12,7 @@
 #include "platform/thread/Thread.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Ui.h"
+#include "tests/ui/PumpUntil.h"
 #include "tests/ui/XSession.h"
 
 namespace {
@@ -20,16 +21,7 @@ using namespace std::chrono_literals;
 using testing_x::Shell;
 using testing_x::XSession;
 
-template <class Fn>
-bool PumpUntil(Fn done, std::chrono::milliseconds timeout = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using testing_ui::PumpUntil;
 
 std::string WmState(unsigned long w) {
   return Shell("xprop -id " + std::to_string(w) + " _NET_WM_STATE");

@@ -90,6 +90,16 @@ Reply Reply::Ok(const std::string& body, const std::string& extraHeaders) {
   return r;
 }
 
+std::function<Reply(const Received&)> TunnellingProxy(int port, const std::string& plainBody) {
+  return [port, plainBody](const Received& r) {
+    if (r.RequestLine().rfind("CONNECT", 0) != 0) return Reply::Ok(plainBody);
+    Reply t;
+    t.mode = Reply::Mode::kTunnel;
+    t.tunnelPort = port;
+    return t;
+  };
+}
+
 struct LoopbackServer::Impl {
   int listenFd = -1;
   int port = 0;

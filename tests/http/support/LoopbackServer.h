@@ -41,6 +41,10 @@ struct Reply {
   static Reply Ok(const std::string& body, const std::string& extraHeaders = "");
 };
 
+// A proxy's handler: CONNECT requests are tunnelled to 127.0.0.1:`port`, any
+// other request is answered with `plainBody`.
+std::function<Reply(const Received&)> TunnellingProxy(int port, const std::string& plainBody);
+
 class LoopbackServer {
  public:
   using Handler = std::function<Reply(const Received&)>;
