@@ -123,7 +123,12 @@ void Delay(std::chrono::nanoseconds interval) {
     // thread's next dispatch, as a message-aware wait reports the timer
     // first.
     if (timerIndex >= 0 && (fds[timerIndex].revents & POLLIN)) return;
-    if (timerIndex >= 0 && (fds[timerIndex].revents & (POLLERR | POLLNVAL))) timer.reset();
+    if (timerIndex >= 0 && (fds[timerIndex].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+      // A broken timer: from now on poll's time-out watches the deadline.
+      timer.reset();
+      slice = std::min<std::chrono::milliseconds>(slice, 24h);
+      continue;
+    }
     if (ready == 0 || (messageIndex >= 0 && fds[messageIndex].revents)) ProcessEvents();
   }
 }

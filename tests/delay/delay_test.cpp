@@ -8,6 +8,8 @@
 #include <limits>
 #include <thread>
 
+#include <unistd.h>
+
 #include "monitor/PumpingDelay.h"
 #include "platform/clock/FakeClock.h"
 #include "platform/thread/Thread.h"
@@ -202,6 +204,47 @@ TEST(PumpingDelay, EndsWithoutATimerByMeasuringTheClock) {
   clock.Advance(1s);
   ASSERT_TRUE(JoinThread(h, 5s));
   EXPECT_TRUE(returned);
+}
+
+namespace {
+
+// Real time, but every timer breaks: its descriptor reports a hang-up and
+// never fires, as a failed wait would.
+class BrokenTimerClock final : public Clock {
+ public:
+  text::DateTime LocalNow() override { return {}; }
+  SteadyTime SteadyNow() override { return std::chrono::steady_clock::now(); }
+  std::unique_ptr<Timer> StartTimer(std::chrono::nanoseconds) override {
+    struct HungUp final : Timer {
+      int fds[2] = {-1, -1};
+      HungUp() {
+        if (pipe(fds) == 0) close(fds[1]);
+      }
+      ~HungUp() override { close(fds[0]); }
+      int Fd() const override { return fds[0]; }
+    };
+    return std::make_unique<HungUp>();
+  }
+};
+
+}  // namespace
+
+TEST(PumpingDelay, EndsAfterTheIntervalWhenTheTimerBreaks) {
+  BrokenTimerClock clock;
+  ClockGuard guard(&clock);
+  std::atomic<bool> returned{false};
+  Ms elapsed{};
+  ThreadHandle h = StartThread([&] {
+    auto start = std::chrono::steady_clock::now();
+    PumpingDelay(100, kDelayMilliseconds);
+    elapsed = std::chrono::steady_clock::now() - start;
+    returned = true;
+  });
+  bool joined = JoinThread(h, 3s);
+  if (!joined) EndThread(h);
+  ASSERT_TRUE(joined) << "the delay did not end";
+  EXPECT_TRUE(returned);
+  EXPECT_GE(elapsed.count(), 100.0);
 }
 
 TEST(PumpingDelay, OnTheMainThreadRunsThePumpAndEnds) {
