@@ -169,6 +169,16 @@ bool CreateNewFile(std::string_view path, const text::Bytes& bytes) {
   CheckEnd();
   std::string target = ToFsPath(path);
   if (NameOf(target).empty()) return false;
+  if (bytes.empty()) {
+    // An empty file is whole from the start, so no temporary file: the
+    // temporary name may belong to another program's insert under way,
+    // which holds the lock of the file but not of that name.
+    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return false;
+    close(fd);
+    SyncDirectory(DirectoryOf(target));
+    return true;
+  }
   int fd = CreateTemp(target, 0666);
   if (fd < 0) return false;
   std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -291,6 +301,16 @@ bool File::Rewrite(std::initializer_list<std::string_view> pieces, std::size_t u
     fsync(fd_);
     return true;
   };
+  if (st.st_nlink > 1) {
+    // A create killed between its link and its clean-up leaves the temporary
+    // name as a second link to the file; it is no link to keep.
+    std::string temp = TempPathFor(target_);
+    struct stat left;
+    if (lstat(temp.c_str(), &left) == 0 && left.st_dev == st.st_dev && left.st_ino == st.st_ino &&
+        unlink(temp.c_str()) == 0) {
+      --st.st_nlink;
+    }
+  }
   if (st.st_nlink > 1) return inPlace();
 
   int temp = CreateTemp(target_, 0600);

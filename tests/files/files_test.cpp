@@ -112,12 +112,28 @@ TEST_F(Files, InsertPutsTheLineFirstAndKeepsEveryOldByte) {
 }
 
 TEST_F(Files, InsertSweepsATempFileLeftByACrash) {
-  WriteBytes(log, "old\r\n");
-  WriteBytes(temp, "half of an earlier change");
-  File file = File::OpenForUpdate(Gbk(log));
-  ASSERT_TRUE(file.InsertLine("new"));
-  EXPECT_EQ(ReadBytes(log), "new\r\nold\r\n");
-  EXPECT_FALSE(fs::exists(temp));
+  struct Row {
+    const char* what;
+    void (*leave)(const std::string& log, const std::string& temp);
+  } rows[] = {
+      {"half-written change",
+       [](const std::string&, const std::string& temp) {
+         WriteBytes(temp, "half of an earlier change");
+       }},
+      // A create killed after linking the temporary file as the log.
+      {"second link of the log",
+       [](const std::string& log, const std::string& temp) { fs::create_hard_link(log, temp); }},
+  };
+  for (const Row& row : rows) {
+    fs::remove(temp);
+    WriteBytes(log, "old\r\n");
+    row.leave(log, temp);
+    File file = File::OpenForUpdate(Gbk(log));
+    ASSERT_TRUE(file.InsertLine("new")) << row.what;
+    EXPECT_EQ(ReadBytes(log), "new\r\nold\r\n") << row.what;
+    EXPECT_FALSE(fs::exists(temp)) << row.what;
+    EXPECT_EQ(fs::hard_link_count(log), 1u) << row.what;
+  }
 }
 
 TEST_F(Files, LogThatCannotBeOpenedIsLeftAlone) {
@@ -207,6 +223,33 @@ TEST_F(Files, FailedStepLeavesTheLogAsItWas) {
     EXPECT_EQ(ReadBytes(log), old) << static_cast<int>(row.step);
     EXPECT_FALSE(fs::exists(temp)) << static_cast<int>(row.step);
   }
+}
+
+namespace {
+std::string gCreatingLog;
+// Another program that found no log a moment ago creates it now, while an
+// insert has its temporary file written.
+int CreateLogMeanwhile(file_faults::Step step) {
+  static bool creating = false;
+  if (step == file_faults::Step::kSyncTemp && !creating) {
+    creating = true;
+    CreateNewFile(FromFsPath(gCreatingLog), {});
+    creating = false;
+  }
+  return 0;
+}
+}  // namespace
+
+TEST_F(Files, CreatingTheLogMeanwhileLeavesAnInsertAlone) {
+  HookGuard guard;
+  gCreatingLog = log;
+  WriteBytes(log, "history\r\n");
+  file_faults::SetHook(CreateLogMeanwhile);
+  File file = File::OpenForUpdate(Gbk(log));
+  EXPECT_TRUE(file.InsertLine("line"));
+  file.Close();
+  EXPECT_EQ(ReadBytes(log), "line\r\nhistory\r\n");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"Warning.txt"});
 }
 
 TEST_F(Files, DirectoryClosedToNewFilesGetsTheLineInPlace) {
