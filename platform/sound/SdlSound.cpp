@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/sys/RunDir.h"
+#include "platform/thread/Thread.h"
 
 namespace platform {
 namespace {
@@ -22,6 +23,9 @@ class SdlSound final : public Sound {
   void Play(std::string_view path, int count) override {
     std::string fsPath = ToFsPath(path);
     std::lock_guard lock(mutex_);
+    // Checked under the lock that Stop takes: a worker ended before a Stop
+    // can no longer start a sound that nobody would stop.
+    CheckEnd();
     CloseLocked();
     if (count == 0 || count < -1) return;
     if (!OpenLocked()) return;

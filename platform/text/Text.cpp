@@ -2,9 +2,11 @@
 
 #include <iconv.h>
 
+#include <locale.h>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 
 namespace text {
 namespace {
@@ -106,7 +108,12 @@ std::string Convert(std::string_view in, const char* to, const char* from) {
       std::size_t skip = 1;
       auto c = static_cast<unsigned char>(*src);
       if (std::string_view(from) == "UTF-8") {
-        skip = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        // Only the continuation bytes that really follow belong to it: a
+        // broken sequence must not swallow the characters after it.
+        std::size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        while (skip < want && skip < srcLeft &&
+               (static_cast<unsigned char>(src[skip]) & 0xC0) == 0x80)
+          ++skip;
       } else if (c >= 0x81 && c <= 0xFE && srcLeft >= 2) {
         auto t = static_cast<unsigned char>(src[1]);
         if (t >= 0x40 && t <= 0xFE && t != 0x7F) skip = 2;  // a whole unknown character
@@ -232,17 +239,17 @@ TextArray Split(std::string_view text, std::string_view separator, int limit) {
     items.emplace_back(text);
     return items;
   }
+  // One walk over the character starts; rescanning from the front for every
+  // item would make a long list quadratic.
   std::size_t from = 0;
-  while (from < text.size()) {
+  for (std::size_t i = 0; i < text.size(); i += CharLen(text, i)) {
+    if (i < from || !MatchAt(text, i, separator, false)) continue;
     if (limit > 0 && items.size() >= static_cast<std::size_t>(limit)) return items;
-    std::size_t at = FindFrom(text, separator, from, false);
-    if (at == std::string_view::npos) {
-      items.emplace_back(text.substr(from));
-      return items;
-    }
-    items.emplace_back(text.substr(from, at - from));
-    from = at + separator.size();
+    items.emplace_back(text.substr(from, i - from));
+    from = i + separator.size();
   }
+  if (from < text.size() && (limit < 1 || items.size() < static_cast<std::size_t>(limit)))
+    items.emplace_back(text.substr(from));
   return items;
 }
 
@@ -277,11 +284,11 @@ double ToNumber(std::string_view raw) {
   auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
   (void)ptr;
   if (ec == std::errc::result_out_of_range) {
-    // Overflow reads as infinity and underflow as zero, as strtod gives.
-    bool tiny = false;
-    auto epos = number.find_first_of("eE");
-    if (epos != std::string::npos && number.find('-', epos) != std::string::npos) tiny = true;
-    value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    // Overflow or underflow, which only the digits and exponent together
+    // tell apart ("0.000...1" underflows with no exponent at all): strtod in
+    // the C locale gives infinity or zero as atof does.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    value = strtod_l(number.c_str(), nullptr, cLocale);
   }
   return negative ? -value : value;
 }

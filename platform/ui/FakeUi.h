@@ -125,6 +125,7 @@ class FakeSound final : public Sound {
  public:
   void Play(std::string_view path, int count) override {
     std::lock_guard lock(mutex_);
+    CheckEnd();
     playing_ = true;
     path_ = std::string(path);
     count_ = count;

@@ -10,7 +10,8 @@ class Sound {
   virtual ~Sound() = default;
   // Starts playing the file at `path` (GBK) `count` times (-1: until stopped)
   // and returns at once, replacing anything playing. A file that cannot be
-  // opened plays nothing and reports nothing.
+  // opened plays nothing and reports nothing. On a worker whose end was
+  // requested it plays nothing and throws platform::ThreadEnded.
   virtual void Play(std::string_view path, int count) = 0;
   // Stops playback; nothing when silent.
   virtual void Stop() = 0;

@@ -21,6 +21,9 @@ TEST(Text, Conversion) {
             "a\x80"
             "b");              // GBK's euro sign
   EXPECT_EQ(G("a😀b"), "a?b");  // missing in GBK: replaced
+  EXPECT_EQ(G("\xE4"
+              "Abc"),
+            "?Abc");  // a broken sequence takes nothing after it
   EXPECT_EQ(ToUtf8("a\xFF"
                    "b"),
             "a?b");  // not GBK: replaced
@@ -178,6 +181,8 @@ TEST(Text, ToNumber) {
       {"no hex", "0x10", 0},
       {"no inf", "inf", 0},
       {"huge", "1e999", INFINITY},
+      {"tiny without exponent", "0." + std::string(400, '0') + "1", 0},
+      {"tiny with a positive exponent", "0." + std::string(400, '0') + "1e+5", 0},
   };
   for (const Row& r : rows) EXPECT_DOUBLE_EQ(ToNumber(r.in), r.want) << r.name;
   EXPECT_EQ(ToInteger(" 8443/x"), 8443);

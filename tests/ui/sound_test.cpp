@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -108,6 +109,29 @@ TEST_F(SoundTest, NoUsableDeviceFallsBackQuietly) {
   std::this_thread::sleep_for(300ms);
   EXPECT_TRUE(SoundAfter(0.0));
   fresh->Stop();
+}
+
+// Stop may come between a worker's last check and its Play: once its end
+// was requested, the worker's Play must start nothing that would loop on.
+TEST_F(SoundTest, AnEndedWorkerStartsNoSound) {
+  std::atomic<bool> started{false}, ended{false}, threw{false};
+  auto worker = platform::StartThread([&] {
+    started = true;
+    while (!ended) std::this_thread::sleep_for(1ms);
+    try {
+      sound_->Play(alert_.string(), -1);
+    } catch (const platform::ThreadEnded&) {
+      threw = true;
+      throw;
+    }
+  });
+  while (!started) std::this_thread::sleep_for(1ms);
+  platform::EndThread(worker);
+  ended = true;
+  ASSERT_TRUE(platform::JoinThread(worker, 5s));
+  EXPECT_TRUE(threw);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(Written(), 0u);
 }
 
 TEST_F(SoundTest, ConcurrentPlayAndStopFromWorkers) {
