@@ -389,6 +389,8 @@ TEST_F(WebRequestTest, MisbehavingServersEndTheCallAndLeaveNothingOpen) {
   stall.mode = Reply::Mode::kStall;
   Reply stallMidBody = stall;
   stallMidBody.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf";
+  Reply stallInRedirect = stall;
+  stallInRedirect.bytes = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 10\r\n\r\nhalf";
   Reply trickle;
   trickle.mode = Reply::Mode::kTrickle;
   trickle.interval = 10ms;
@@ -401,6 +403,7 @@ TEST_F(WebRequestTest, MisbehavingServersEndTheCallAndLeaveNothingOpen) {
   const Row rows[] = {
       {"stalls before answering", stall, ""},
       {"stalls in the body", stallMidBody, "half"},
+      {"stalls in the body of a redirect", stallInRedirect, ""},
       {"trickles but keeps talking", trickle, "slowly"},
       {"resets", reset, ""},
       {"endless body stops at the limit", endless, std::string(256 * 1024, 'x')},
