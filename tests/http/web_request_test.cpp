@@ -357,7 +357,10 @@ TEST_F(WebRequestTest, BadCertificatesAreRefused) {
 }
 
 TEST_F(WebRequestTest, BadInputGivesAnEmptyResultAndTouchesNothing) {
+  LoopbackServer server([](const Received&) { return Reply::Ok("reached"); });
   const std::string rows[] = {
+      // A host text that libcurl would read as user name and host.
+      "http://user@127.0.0.1:" + std::to_string(server.Port()) + "/x",
       "http://bad host/x",
       "http://127.0.0.1:99999/x",
       "http://127.0.0.1:1/x\x01y",
@@ -375,6 +378,7 @@ TEST_F(WebRequestTest, BadInputGivesAnEmptyResultAndTouchesNothing) {
     EXPECT_TRUE(WebRequest(url, o).empty()) << url;
     EXPECT_EQ(cookies, "c=1") << url;
   }
+  EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(WebRequestTest, MisbehavingServersEndTheCallAndLeaveNothingOpen) {
