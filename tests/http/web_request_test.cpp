@@ -256,6 +256,8 @@ TEST_F(WebRequestTest, SharedCookieStoreServesRequestsWithoutACookieVariable) {
   LoopbackServer server([](const Received& r) {
     if (r.RequestLine().find("/set") != std::string::npos)
       return Reply::Ok("", "Set-Cookie: s=1; Path=/\r\n");
+    if (r.RequestLine().find("/own") != std::string::npos)
+      return Reply::Ok("", "Set-Cookie: own=1; Path=/\r\n");
     return Reply::Ok("");
   });
   WebRequest(server.Url("/set"));
@@ -264,8 +266,13 @@ TEST_F(WebRequestTest, SharedCookieStoreServesRequestsWithoutACookieVariable) {
   WebRequestOptions o;
   o.cookies = &jar;
   WebRequest(server.Url("/own"), o);
+  WebRequest(server.Url("/after"));
   auto got = server.Requests();
-  ASSERT_EQ(got.size(), 3u);
+  ASSERT_EQ(got.size(), 4u);
+  auto after = got[3].HeaderLines();
+  std::erase_if(after, [](const std::string& l) { return l.rfind("Cookie", 0) != 0; });
+  EXPECT_EQ(after, std::vector<std::string>{"Cookie: s=1"})
+      << "what a request with a cookie variable was set stays out of the store";
   const auto hasStoreCookie = [](const Received& r) {
     auto l = r.HeaderLines();
     return std::find(l.begin(), l.end(), "Cookie: s=1") != l.end();
