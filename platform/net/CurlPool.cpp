@@ -139,8 +139,12 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
       const bool followed = t.followRedirects && t.sawLocation &&
                             (t.status == 301 || t.status == 302 || t.status == 303 ||
                              t.status == 307 || t.status == 308);
-      // The next hop connects under the connect time-out again.
-      if (followed) t.connected = false;
+      // The rest of the redirect's body and the next hop's connect run under
+      // the connect time-out, which the silence check applies until then.
+      if (followed) {
+        t.connected = false;
+        t.hopping = true;
+      }
       if (t.endAtHeaders && !interim && !followed) {
         // A HEAD sent with a body is a custom request to libcurl, which would
         // wait for the body the answer only announces: end here, successfully.
@@ -428,10 +432,13 @@ struct CurlPool::Impl {
     for (auto& tp : active) {
       Transfer& t = *tp;
       std::lock_guard lock(t.mutex);
-      if (!t.connected || t.paused) continue;
+      // Before the first connect libcurl's own connect time-out applies.
+      if ((!t.connected && !t.hopping) || t.paused) continue;
       const bool sending = t.hasBody && t.lastUp < static_cast<std::int64_t>(t.body.size()) &&
                            !t.responseBegun && t.lastDown <= 0;
-      const milliseconds limit = sending ? t.timeouts.send : t.timeouts.receive;
+      const milliseconds limit = !t.connected ? t.timeouts.connect
+                                 : sending    ? t.timeouts.send
+                                              : t.timeouts.receive;
       const auto deadline = t.lastActivity + limit;
       if (deadline <= now) {
         expired.push_back(tp);

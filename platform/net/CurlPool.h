@@ -57,6 +57,7 @@ struct Transfer {
   void* easy = nullptr;
   void* headerList = nullptr;
   bool connected = false;
+  bool hopping = false;  // following a redirect: the rest of its body, then the next connect
   Clock::time_point lastActivity{};
   std::int64_t lastDown = -1, lastUp = -1;
 

@@ -211,7 +211,11 @@ InternetHandle InternetConnect(InternetHandle session, std::string_view host, in
   c->session = std::move(s);
   c->host = std::string(host);
   c->port = port;
-  if (!ValidUrl("http://" + HostPart(c->host) + "/")) return 0;
+  // Only a host: text that a URL would read as user, path, query or fragment
+  // would send the request somewhere else than the name says.
+  if (c->host.find_first_of("@/?#\\") != std::string::npos ||
+      !ValidUrl("http://" + HostPart(c->host) + "/"))
+    return 0;
   return Handles().Add(std::move(c));
 }
 

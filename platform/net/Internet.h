@@ -40,7 +40,8 @@ InternetHandle InternetOpen(std::string_view agent, int accessType, std::string_
                             std::string_view bypassList);
 
 // Port 0 means the default port of the request's scheme. Fails on a host or
-// port that cannot form a URL.
+// port that cannot form a URL, and on a host holding a user name, path,
+// query or fragment.
 InternetHandle InternetConnect(InternetHandle session, std::string_view host, int port);
 
 // `version` is "HTTP/1.1" (or empty, meaning the same). Fails on a path that

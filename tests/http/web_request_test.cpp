@@ -256,6 +256,8 @@ TEST_F(WebRequestTest, SharedCookieStoreServesRequestsWithoutACookieVariable) {
   LoopbackServer server([](const Received& r) {
     if (r.RequestLine().find("/set") != std::string::npos)
       return Reply::Ok("", "Set-Cookie: s=1; Path=/\r\n");
+    if (r.RequestLine().find("/own") != std::string::npos)
+      return Reply::Ok("", "Set-Cookie: own=1; Path=/\r\n");
     return Reply::Ok("");
   });
   WebRequest(server.Url("/set"));
@@ -264,8 +266,13 @@ TEST_F(WebRequestTest, SharedCookieStoreServesRequestsWithoutACookieVariable) {
   WebRequestOptions o;
   o.cookies = &jar;
   WebRequest(server.Url("/own"), o);
+  WebRequest(server.Url("/after"));
   auto got = server.Requests();
-  ASSERT_EQ(got.size(), 3u);
+  ASSERT_EQ(got.size(), 4u);
+  auto after = got[3].HeaderLines();
+  std::erase_if(after, [](const std::string& l) { return l.rfind("Cookie", 0) != 0; });
+  EXPECT_EQ(after, std::vector<std::string>{"Cookie: s=1"})
+      << "what a request with a cookie variable was set stays out of the store";
   const auto hasStoreCookie = [](const Received& r) {
     auto l = r.HeaderLines();
     return std::find(l.begin(), l.end(), "Cookie: s=1") != l.end();
@@ -357,7 +364,10 @@ TEST_F(WebRequestTest, BadCertificatesAreRefused) {
 }
 
 TEST_F(WebRequestTest, BadInputGivesAnEmptyResultAndTouchesNothing) {
+  LoopbackServer server([](const Received&) { return Reply::Ok("reached"); });
   const std::string rows[] = {
+      // A host text that libcurl would read as user name and host.
+      "http://user@127.0.0.1:" + std::to_string(server.Port()) + "/x",
       "http://bad host/x",
       "http://127.0.0.1:99999/x",
       "http://127.0.0.1:1/x\x01y",
@@ -375,6 +385,7 @@ TEST_F(WebRequestTest, BadInputGivesAnEmptyResultAndTouchesNothing) {
     EXPECT_TRUE(WebRequest(url, o).empty()) << url;
     EXPECT_EQ(cookies, "c=1") << url;
   }
+  EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(WebRequestTest, MisbehavingServersEndTheCallAndLeaveNothingOpen) {
@@ -389,6 +400,8 @@ TEST_F(WebRequestTest, MisbehavingServersEndTheCallAndLeaveNothingOpen) {
   stall.mode = Reply::Mode::kStall;
   Reply stallMidBody = stall;
   stallMidBody.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf";
+  Reply stallInRedirect = stall;
+  stallInRedirect.bytes = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 10\r\n\r\nhalf";
   Reply trickle;
   trickle.mode = Reply::Mode::kTrickle;
   trickle.interval = 10ms;
@@ -401,6 +414,7 @@ TEST_F(WebRequestTest, MisbehavingServersEndTheCallAndLeaveNothingOpen) {
   const Row rows[] = {
       {"stalls before answering", stall, ""},
       {"stalls in the body", stallMidBody, "half"},
+      {"stalls in the body of a redirect", stallInRedirect, ""},
       {"trickles but keeps talking", trickle, "slowly"},
       {"resets", reset, ""},
       {"endless body stops at the limit", endless, std::string(256 * 1024, 'x')},
