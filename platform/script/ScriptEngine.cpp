@@ -896,9 +896,9 @@ std::uintptr_t StackFloor() {
 }  // namespace
 
 // Duktape checks the stack at every function call, and that is where a
-// doomed call is ended too: the interrupt counter fires only every 256k
+// doomed call is ended too: the interrupt counter fires only every 1024
 // instructions, and a loop calling a heavy built-in (a reverse of a big typed
-// array) runs for minutes in that many instructions.
+// array) runs for many seconds in that many instructions.
 extern "C" int zantrel_script_stack_low(void) {
   auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
   std::uintptr_t floor = StackFloor();
