@@ -853,9 +853,9 @@ std::shared_ptr<ScriptEngine> CreateScriptEngine(const ScriptLimits& limits) {
     ok = duk_safe_call(heap->ctx, SetUpGlobals, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
   }
   duk_pop(heap->ctx);
+  CheckEnd();  // before the null: a set-up that the end request cut short is no failure
   if (!ok) return nullptr;
   heap->collectAt = heap->arena.Live() * 2 + kCollectGrowth;
-  CheckEnd();
   return std::make_shared<DukEngine>(std::move(heap));
 }
 
