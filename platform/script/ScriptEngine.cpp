@@ -362,10 +362,15 @@ void Fatal(void*, const char* message) {
   std::abort();
 }
 
+// The heap whose call runs on this thread, for the stack-check hook, which
+// Duktape calls without its heap.
+thread_local Heap* tCallHeap = nullptr;
+
 // Arms the heap for one call and disarms it however the call ends.
 class CallGuard {
  public:
-  explicit CallGuard(Heap& heap) : heap_(heap) {
+  explicit CallGuard(Heap& heap) : heap_(heap), outer_(tCallHeap) {
+    tCallHeap = &heap_;
     heap_.stop = CurrentStopToken();
     // A day stands for "no budget" and keeps the sum from overflowing.
     heap_.deadline = Clock::now() + std::min<std::chrono::milliseconds>(heap_.limits.budget,
@@ -377,12 +382,14 @@ class CallGuard {
   ~CallGuard() {
     heap_.armed = false;
     heap_.stop = {};
+    tCallHeap = outer_;
   }
   CallGuard(const CallGuard&) = delete;
   CallGuard& operator=(const CallGuard&) = delete;
 
  private:
   Heap& heap_;
+  Heap* outer_;
 };
 
 bool IsAscii(std::string_view s) {
@@ -846,9 +853,9 @@ std::shared_ptr<ScriptEngine> CreateScriptEngine(const ScriptLimits& limits) {
     ok = duk_safe_call(heap->ctx, SetUpGlobals, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
   }
   duk_pop(heap->ctx);
+  CheckEnd();  // before the null: a set-up that the end request cut short is no failure
   if (!ok) return nullptr;
   heap->collectAt = heap->arena.Live() * 2 + kCollectGrowth;
-  CheckEnd();
   return std::make_shared<DukEngine>(std::move(heap));
 }
 
@@ -888,8 +895,14 @@ std::uintptr_t StackFloor() {
 }
 }  // namespace
 
+// Duktape checks the stack at every function call, and that is where a
+// doomed call is ended too: the interrupt counter fires only every 1024
+// instructions, and a loop calling a heavy built-in (a reverse of a big typed
+// array) runs for many seconds in that many instructions.
 extern "C" int zantrel_script_stack_low(void) {
   auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
   std::uintptr_t floor = StackFloor();
-  return floor != 0 && here < floor ? 1 : 0;
+  if (floor != 0 && here < floor) return 1;
+  platform::Heap* heap = platform::tCallHeap;
+  return heap && heap->Expired() ? 1 : 0;
 }

@@ -198,6 +198,13 @@ TEST(ScriptEngine, HostileScriptsFailCleanly) {
       {"endless loop in a finally", "for(;;){try{for(;;){}}finally{for(;;){}}}",
        ScriptFailure::kTimeout},
       {"huge sparse join", "new Array(4e9).join('')", ScriptFailure::kTimeout},
+      // Few instructions, each a long built-in or a long comparison: counting
+      // instructions alone would let these run for many seconds.
+      {"built-in called in a loop",
+       "var a=new Uint8Array(1<<22);for(;;)Array.prototype.reverse.call(a)",
+       ScriptFailure::kTimeout},
+      {"long instructions in a loop",
+       "var s='x'.repeat(1<<22)+'a',t='x'.repeat(1<<22)+'b';for(;;)s<t", ScriptFailure::kTimeout},
       {"regular expression backtracking",
        "/(a+)+b/.test('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa')", ScriptFailure::kTimeout},
       {"string doubling", "(function(){var s='x';for(;;)s+=s})()", ScriptFailure::kMemory},
