@@ -36,11 +36,11 @@ class SystemClock final : public Clock {
     int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (fd < 0) return nullptr;
     if (after < std::chrono::nanoseconds(1)) after = std::chrono::nanoseconds(1);  // 0 disarms
-    itimerspec spec{};
+    itimerspec due{};
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(after);
-    spec.it_value.tv_sec = static_cast<time_t>(seconds.count());
-    spec.it_value.tv_nsec = static_cast<long>((after - seconds).count());
-    if (timerfd_settime(fd, 0, &spec, nullptr) != 0) {
+    due.it_value.tv_sec = static_cast<time_t>(seconds.count());
+    due.it_value.tv_nsec = static_cast<long>((after - seconds).count());
+    if (timerfd_settime(fd, 0, &due, nullptr) != 0) {
       close(fd);
       return nullptr;
     }
